@@ -1,0 +1,37 @@
+// Shared pieces of the command-line tool.
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "app/result.h"
+
+namespace tavrin::cli {
+
+using Args = std::vector<std::string_view>;
+
+// Each command gets the arguments after its name and returns the exit status.
+int CmdNew(const Args& args);
+int CmdInfo(const Args& args);
+int CmdImage(const Args& args);
+int CmdAdd(const Args& args);
+int CmdExport(const Args& args);
+int CmdImport(const Args& args);
+int CmdDevices(const Args& args);
+int CmdSend(const Args& args);
+int CmdBanks(const Args& args);
+int CmdClear(const Args& args);
+
+// Prints "tavrin: <subject>: <message>" on stderr as one line; returns 1.
+int Fail(std::string_view subject, std::string_view message);
+// Prints a usage error for a command; returns 2.
+int Usage(std::string_view text);
+
+// Parses a whole decimal number into an unsigned 64-bit value.
+bool ParseUnsigned(std::string_view text, unsigned long long& out);
+
+// Words for a result code of a file operation ("file not found", ...).
+const char* FileErrorText(Result code);
+
+}  // namespace tavrin::cli

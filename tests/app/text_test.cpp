@@ -1,0 +1,146 @@
+#include "app/text.h"
+
+#include <gtest/gtest.h>
+
+namespace tavrin {
+namespace {
+
+TEST(CutUtf8, KeepsWholeCharacters) {
+  // Ten letters then é (2 bytes): 12 bytes cut to 10 keep the ten letters.
+  EXPECT_EQ(CutUtf8("ABCDEFGHIJ\xC3\xA9", 10), 10u);
+  // Nine letters then é: 11 bytes cut to 10 keep only the nine letters.
+  EXPECT_EQ(CutUtf8("ABCDEFGHI\xC3\xA9", 10), 9u);
+  EXPECT_EQ(CutUtf8("ABC", 10), 3u);
+  // A four-byte character is never split.
+  EXPECT_EQ(CutUtf8("A\xF0\x9F\x8E\xB9", 4), 1u);
+  EXPECT_EQ(CutUtf8("A\xF0\x9F\x8E\xB9", 5), 5u);
+  EXPECT_EQ(CutUtf8("\xC3\xA9", 0), 0u);
+}
+
+TEST(Utf8Text, AssignAndAppendCut) {
+  Utf8Text<10> t;
+  t.assign("ABCDEFGHIJKL");
+  EXPECT_EQ(t.view(), "ABCDEFGHIJ");
+  t.assign("ABCDEFGHI\xC3\xA9");
+  EXPECT_EQ(t.view(), "ABCDEFGHI");
+  t.append("Z");
+  EXPECT_EQ(t.view(), "ABCDEFGHIZ");
+  t.append("Y");
+  EXPECT_EQ(t.view(), "ABCDEFGHIZ");
+}
+
+TEST(Utf16ToUtf8, SkipsCharacterThatDoesNotFitAndGoesOn) {
+  Utf8Text<10> t;
+  t.assignUtf16(u"ABCDEFGHI\u00E9Z");
+  EXPECT_EQ(t.view(), "ABCDEFGHIZ");
+}
+
+TEST(Utf16ToUtf8, Surrogates) {
+  Utf8Text<16> t;
+  t.assignUtf16(u"A\U0001F3B9B");
+  EXPECT_EQ(t.view(), "A\xF0\x9F\x8E\xB9" "B");
+  const char16_t loneLow[] = {u'A', 0xDC00, u'B'};
+  t.assignUtf16(Utf16View(loneLow, 3));
+  EXPECT_EQ(t.view(), "AB");
+  const char16_t highAtEnd[] = {u'A', 0xD83C};
+  t.assignUtf16(Utf16View(highAtEnd, 2));
+  EXPECT_EQ(t.view(), "A");
+}
+
+TEST(Utf16Text, AppendDoesNotSplitSurrogatePair) {
+  Utf16Text<2> t;
+  const char16_t three[] = {u'A', 0xD83C, 0xDFB9};
+  t.append(Utf16View(three, 3));
+  EXPECT_EQ(t.length, 1u);
+  EXPECT_EQ(t.units[0], u'A');
+  t.append(u'B');
+  t.append(u'C');
+  EXPECT_EQ(t.view(), u"AB");
+}
+
+TEST(Utf8ToUtf16, SkipsInvalidBytes) {
+  Utf16Text<16> t;
+  t.assignUtf8("A\x80" "B\xF8" "C");
+  EXPECT_EQ(t.view(), u"ABC");
+  t.assignUtf8("A\xC3");  // truncated sequence
+  EXPECT_EQ(t.view(), u"A");
+  t.assignUtf8("\xF4\x90\x80\x80" "D");  // above U+10FFFF
+  EXPECT_EQ(t.view(), u"D");
+  t.assignUtf8("\xC3\xA9\xF0\x9F\x8E\xB9");
+  EXPECT_EQ(t.view(), u"\u00E9\U0001F3B9");
+  Utf16Text<2> small;
+  small.assignUtf8("A\xF0\x9F\x8E\xB9" "B");  // the pair needs two free units
+  EXPECT_EQ(small.view(), u"AB");
+}
+
+TEST(Utf16Text, TerminatedWritesZeroWhenRoom) {
+  Utf16Text<4> t;
+  t.assign(u"ab");
+  t.units[2] = u'x';
+  EXPECT_EQ(t.terminated()[2], 0);
+  t.assign(u"abcd");
+  t.terminated();  // no room: no write past the buffer
+  EXPECT_EQ(t.length, 4u);
+}
+
+TEST(Decimal, Utf16SignedAndUnsigned) {
+  Utf16Text<16> t;
+  t.appendDecimal(static_cast<std::int32_t>(-5));
+  EXPECT_EQ(t.view(), u"-5");
+  t.clear();
+  t.appendDecimal(0u);
+  EXPECT_EQ(t.view(), u"0");
+  t.clear();
+  t.appendDecimal(static_cast<std::int32_t>(-2147483647 - 1));
+  EXPECT_EQ(t.view(), u"-2147483648");
+  t.clear();
+  t.appendDecimal(4294967295u);
+  EXPECT_EQ(t.view(), u"4294967295");
+  Utf16Text<3> small;
+  small.appendDecimal(12345u);  // keeps the leading digits
+  EXPECT_EQ(small.view(), u"123");
+}
+
+TEST(Decimal, Utf8KeepsLeastSignificantDigits) {
+  Utf8Text<3> t;
+  t.appendDecimal(12345u);
+  EXPECT_EQ(t.view(), "345");
+  Utf8Text<8> u;
+  u.appendDecimal(0u);
+  EXPECT_EQ(u.view(), "0");
+}
+
+TEST(EqualUtf8NoCase, FoldingTable) {
+  EXPECT_TRUE(EqualUtf8NoCase("FLAC", "flac"));
+  EXPECT_TRUE(EqualUtf8NoCase("\xC3\x84rger", "\xC3\xA4rger"));   // Ärger / ärger
+  EXPECT_FALSE(EqualUtf8NoCase("Stra\xC3\x9F" "e", "STRASSE"));   // different lengths per character
+  EXPECT_TRUE(EqualUtf8NoCase("\xC3\x98", "\xC3\xB8"));           // Ø / ø
+  EXPECT_FALSE(EqualUtf8NoCase("\xC3\x97", "\xC3\xB7"));          // × and ÷ are not a pair
+  EXPECT_TRUE(EqualUtf8NoCase("\xC2\xB5", "\xCE\xBC"));           // µ folds to Greek small mu
+  EXPECT_FALSE(EqualUtf8NoCase("ab", "abc"));
+  EXPECT_FALSE(EqualUtf8NoCase("\x80" "a", "\x80" "a"));          // invalid lead
+  EXPECT_TRUE(EqualUtf8NoCase("", ""));
+}
+
+TEST(EqualUtf16, LengthsAndUnits) {
+  EXPECT_TRUE(EqualUtf16(u"abc", u"abc"));
+  EXPECT_FALSE(EqualUtf16(u"abc", u"abC"));
+  EXPECT_FALSE(EqualUtf16(u"ab", u"abc"));
+}
+
+TEST(FileNames, NameAndStem) {
+  EXPECT_EQ(FileNameOfPath("C:\\x\\Kick.WAV"), "Kick.WAV");
+  EXPECT_EQ(FileNameOfPath("Kick.WAV"), "Kick.WAV");
+  EXPECT_EQ(FileNameOfPath("C:\\x\\"), "");
+  EXPECT_EQ(StemOfFileName("Kick.WAV"), "Kick");
+  EXPECT_EQ(StemOfFileName("My.Piano C4.wav"), "My.Piano C4");
+  EXPECT_EQ(StemOfFileName(".hidden"), ".hidden");
+  EXPECT_EQ(StemOfFileName("trailing."), "trailing.");
+  EXPECT_EQ(StemOfFileName("noext"), "noext");
+#ifndef _WIN32
+  EXPECT_EQ(FileNameOfPath("/home/u/Snare.flac"), "Snare.flac");
+#endif
+}
+
+}  // namespace
+}  // namespace tavrin
