@@ -1,0 +1,8 @@
+// Media Foundation reader (not available yet).
+#include "audio/readers.h"
+
+namespace tavrin {
+
+Result ReadWithMediaReader(Utf8View, DecodedAudio&) { return kBadFormat; }
+
+}  // namespace tavrin
