@@ -21,7 +21,9 @@ std::array<NoteEntry, 128> BuildNoteTable() {
     } else {
       e.name.appendDecimal(static_cast<std::uint32_t>(octave));
     }
-    e.frequency = 440.0 * std::pow(2.0, (n - 69) / 12.0);
+    // The table's frequencies start from 8.1758 Hz for C-1, as the instrument's
+    // own table does (A4 comes out 0.6 millihertz above 440 Hz).
+    e.frequency = 8.1758 * std::pow(2.0, n / 12.0);
   }
   return table;
 }
