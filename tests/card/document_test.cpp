@@ -1,6 +1,7 @@
 #include "card/document.h"
 
 #include <cmath>
+#include <limits>
 
 #include <gtest/gtest.h>
 
