@@ -1,8 +1,152 @@
-// FLAC reader (not available yet).
+// ReadFlac: a whole FLAC file (native or in Ogg) into a DecodedAudio.
+#include "audio/flac_reader.h"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "app/alloc.h"
+#include "app/file_io.h"
+#include "audio/flac_decoder.h"
 #include "audio/readers.h"
 
 namespace tavrin {
+namespace {
 
-Result ReadFlac(Utf8View, DecodedAudio&) { return kBadFormat; }
+constexpr std::uint32_t kApplicationRiff = 0x72696666;  // "riff"
+constexpr std::uint8_t kBlockStreamInfo = 0;
+constexpr std::uint8_t kBlockApplication = 2;
+
+std::uint32_t Le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::uint32_t Be32(const std::uint8_t* p) {
+  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+         (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+
+void ClearDecodedAudio(DecodedAudio& out) {
+  out.frames.clear();
+  out.channelCount = 0;
+  out.sampleRate = 0;
+  out.peak = 0.0f;
+  out.hasSmpl = false;
+  out.unityNote = 0;
+  out.pitchFraction = 0;
+  out.loops.clear();
+  out.samplerData.clear();
+}
+
+// A RIFF "smpl" chunk's payload, with the WAV reader's rule: the chunk size
+// must be exactly 36 + 24 × loops + sampler-data size, else it is ignored.
+Result TakeSmplChunk(std::span<const std::uint8_t> p, DecodedAudio& out) {
+  if (p.size() < 36) return kOk;
+  const std::uint32_t loopCount = Le32(&p[28]);
+  const std::uint32_t samplerSize = Le32(&p[32]);
+  if (36 + 24 * static_cast<std::uint64_t>(loopCount) + samplerSize != p.size()) return kOk;
+  if (Result r = TryResize(out.loops, loopCount); r != kOk) return r;
+  if (Result r = TryResize(out.samplerData, samplerSize); r != kOk) return r;
+  out.hasSmpl = true;
+  out.unityNote = p[12];
+  out.pitchFraction = Le32(&p[16]);
+  for (std::uint32_t i = 0; i < loopCount; ++i) {
+    const std::uint8_t* l = &p[36 + 24 * static_cast<std::size_t>(i)];
+    out.loops[i] = SmplLoop{Le32(l), Le32(l + 4), Le32(l + 8), Le32(l + 12), Le32(l + 16), Le32(l + 20)};
+  }
+  if (samplerSize) std::memcpy(out.samplerData.data(), &p[36 + 24 * static_cast<std::size_t>(loopCount)], samplerSize);
+  return kOk;
+}
+
+// An APPLICATION block. Encoders that keep a WAV file's foreign chunks put
+// each one into its own "riff" block: the RIFF header ("RIFF", size, "WAVE"),
+// every chunk before the audio in full, and the "data" chunk as its bare
+// 8-byte header. The RIFF header and the "data" header carry the sizes of
+// what they stood for in the WAV file, so only the other chunks are held to
+// their block.
+Result TakeApplicationBlock(std::span<const std::uint8_t> data, DecodedAudio& out) {
+  if (data.size() < 4) return kBadFormat;
+  if (Be32(data.data()) != kApplicationRiff) return kOk;
+  const std::span<const std::uint8_t> chunk = data.subspan(4);
+  if (chunk.size() < 8) return kBadFormat;
+  const std::uint8_t* id = chunk.data();
+  if (std::memcmp(id, "RIFF", 4) == 0 || std::memcmp(id, "RF64", 4) == 0 || std::memcmp(id, "data", 4) == 0)
+    return kOk;
+  const std::uint32_t size = Le32(chunk.data() + 4);
+  if (size > chunk.size() - 8) return kBadFormat;
+  if (std::memcmp(id, "smpl", 4) == 0) return TakeSmplChunk(chunk.subspan(8, size), out);
+  return kOk;
+}
+
+// Mixes one decoded frame to mono and appends it. False when the import's
+// frame limit is reached.
+Result AppendFrame(const FlacDecoder& dec, DecodedAudio& out, bool& full) {
+  const FlacFrameHeader& h = dec.frame();
+  const std::size_t have = out.frames.size();
+  std::size_t n = h.blockSize;
+  if (have + n >= kFlacMaxImportFrames) {
+    n = static_cast<std::size_t>(kFlacMaxImportFrames - have);
+    full = true;
+  }
+  if (Result r = TryResize(out.frames, have + n); r != kOk) return r;
+  const float scale = static_cast<float>(std::ldexp(1.0, static_cast<int>(h.bitsPerSample) - 1));
+  const float channels = static_cast<float>(h.channels);
+  float* dst = out.frames.data() + have;
+  float peak = out.peak;
+  for (std::size_t i = 0; i < n; ++i) {
+    float sum = 0.0f;
+    for (std::uint32_t c = 0; c < h.channels; ++c) sum += static_cast<float>(dec.channel(c)[i]) / scale;
+    const float v = sum / channels;
+    dst[i] = v;
+    if (std::fabs(v) > std::fabs(peak)) peak = v;
+  }
+  out.peak = peak;
+  return kOk;
+}
+
+}  // namespace
+
+Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out) {
+  ClearDecodedAudio(out);
+  FlacDecoder dec;
+  if (Result r = dec.Open(bytes); r != kOk) return r == kOutOfMemory ? r : kBadFormat;
+
+  for (;;) {
+    FlacMetadataBlock block;
+    const FlacStatus s = dec.NextMetadataBlock(block);
+    if (s == FlacStatus::kEnd) break;
+    if (s == FlacStatus::kError) return kBadFormat;
+    if (block.type == kBlockStreamInfo) {
+      FlacStreamInfo info;
+      if (!ParseFlacStreamInfo(block.data, info)) return kBadFormat;
+      out.sampleRate = info.sampleRate;
+      out.channelCount = 1;
+      // Room for the announced frames (within the import's limit); the array
+      // itself grows with each decoded frame.
+      const std::uint64_t announced = info.totalSamples & 0xFFFFFFFFu;
+      const std::uint64_t room = announced < kFlacMaxImportFrames ? announced : kFlacMaxImportFrames;
+      if (Result r = TryReserve(out.frames, static_cast<std::size_t>(room)); r != kOk) return r;
+    } else if (block.type == kBlockApplication) {
+      if (Result r = TakeApplicationBlock(block.data, out); r != kOk) return r;
+    }
+  }
+  // No STREAMINFO, or a rate of 0: the pipeline could not convert the rate.
+  if (out.sampleRate == 0) return kBadFormat;
+
+  if (Result r = dec.AllocateBuffers(); r != kOk) return r;
+  bool full = false;
+  while (!full && dec.DecodeFrame() == FlacStatus::kOk) {
+    if (Result r = AppendFrame(dec, out, full); r != kOk) return r;
+  }
+  out.channelCount = 1;
+  return kOk;
+}
+
+Result ReadFlac(Utf8View path, DecodedAudio& out) {
+  std::vector<std::uint8_t> file;
+  if (Result r = ReadWholeFile(path, kMaxReadableFile, file); r != kOk) return r;
+  return DecodeFlacFile(file, out);
+}
 
 }  // namespace tavrin
