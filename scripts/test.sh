@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/check-wall.sh
 
 presets=("$@")
 [ "${#presets[@]}" -gt 0 ] || presets=(native native-asan mingw)
