@@ -159,7 +159,7 @@ class TempDir {
   fs::path path_;
 };
 
-inline int Run(const std::string& command) {
+inline int RunCommand(const std::string& command) {
 #ifdef _WIN32
   return std::system(command.c_str());
 #else
@@ -174,7 +174,7 @@ inline bool HaveTool(const std::string& name) {
   (void)name;
   return false;
 #else
-  return Run("command -v " + name) == 0;
+  return RunCommand("command -v " + name) == 0;
 #endif
 }
 
@@ -189,7 +189,8 @@ inline std::vector<std::uint8_t> MakeWav(const std::vector<std::int32_t>& sample
   std::vector<std::uint8_t> data;
   data.reserve(samples.size() * width);
   for (std::int32_t s : samples) {
-    const std::uint32_t v = static_cast<std::uint32_t>(s) << (container - bits);
+    std::uint32_t v = static_cast<std::uint32_t>(s) << (container - bits);
+    if (width == 1) v ^= 0x80;  // 8-bit WAV samples are unsigned
     for (unsigned i = 0; i < width; ++i) data.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
   }
   std::vector<std::uint8_t> out;
@@ -201,7 +202,9 @@ inline std::vector<std::uint8_t> MakeWav(const std::vector<std::int32_t>& sample
     u16(v & 0xFFFF);
     u16(v >> 16);
   };
-  auto tag = [&](const char* t) { out.insert(out.end(), t, t + 4); };
+  auto tag = [&](const char* t) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(t[i]));
+  };
   tag("RIFF");
   u32(static_cast<std::uint32_t>(4 + 8 + 40 + 8 + data.size()));
   tag("WAVE");
@@ -222,6 +225,129 @@ inline std::vector<std::uint8_t> MakeWav(const std::vector<std::int32_t>& sample
   u32(static_cast<std::uint32_t>(data.size()));
   out.insert(out.end(), data.begin(), data.end());
   return out;
+}
+
+}  // namespace tavrin_test
+
+namespace tavrin_test {
+
+// Builds small FLAC streams by hand (constant and verbatim subframes,
+// independent channels), so that reader tests need no encoder.
+class BitWriter {
+ public:
+  void Put(std::uint64_t v, unsigned n) {
+    for (unsigned i = n; i-- > 0;) PutBit((v >> i) & 1);
+  }
+  void PutBit(unsigned b) {
+    if (fill_ == 0) bytes.push_back(0);
+    if (b) bytes.back() |= static_cast<std::uint8_t>(0x80 >> fill_);
+    fill_ = (fill_ + 1) & 7;
+  }
+  void Align() {
+    while (fill_) PutBit(0);
+  }
+  std::vector<std::uint8_t> bytes;
+
+ private:
+  unsigned fill_ = 0;
+};
+
+struct HandFrame {
+  std::vector<std::vector<std::int32_t>> channels;  // one vector per channel, equal lengths
+  bool verbatim = false;
+};
+
+inline unsigned DepthCode(unsigned bits) {
+  switch (bits) {
+    case 8: return 1;
+    case 12: return 2;
+    case 16: return 4;
+    case 20: return 5;
+    case 24: return 6;
+    case 32: return 7;
+    default: return 0;
+  }
+}
+
+// One frame: fixed block size stream, uncommon 16-bit block size, rate from
+// STREAMINFO, depth code for `bits` (0 = from STREAMINFO).
+inline std::vector<std::uint8_t> HandFrameBytes(const HandFrame& f, unsigned bits, unsigned number) {
+  BitWriter w;
+  const unsigned n = static_cast<unsigned>(f.channels[0].size());
+  w.Put(0xFFF8, 16);
+  w.Put(7, 4);  // block size - 1 in 16 bits
+  w.Put(0, 4);  // rate from STREAMINFO
+  w.Put(static_cast<unsigned>(f.channels.size()) - 1, 4);
+  w.Put(DepthCode(bits), 3);
+  w.Put(0, 1);
+  w.Put(number & 0x7F, 8);
+  w.Put(n - 1, 16);
+  w.Put(tavrin::FlacCrc8(w.bytes), 8);
+  for (const auto& ch : f.channels) {
+    w.Put(0, 1);
+    w.Put(f.verbatim ? 1 : 0, 6);
+    w.Put(0, 1);
+    if (f.verbatim) {
+      for (std::int32_t s : ch) w.Put(static_cast<std::uint32_t>(s) & ((bits == 32) ? 0xFFFFFFFFu : ((1u << bits) - 1)), bits);
+    } else {
+      w.Put(static_cast<std::uint32_t>(ch[0]) & ((bits == 32) ? 0xFFFFFFFFu : ((1u << bits) - 1)), bits);
+    }
+  }
+  w.Align();
+  w.Put(tavrin::FlacCrc16(w.bytes), 16);
+  return w.bytes;
+}
+
+inline std::vector<std::uint8_t> MetadataBlock(unsigned type, bool last, const std::vector<std::uint8_t>& body) {
+  std::vector<std::uint8_t> b = {static_cast<std::uint8_t>(type | (last ? 0x80 : 0)),
+                                 static_cast<std::uint8_t>(body.size() >> 16),
+                                 static_cast<std::uint8_t>(body.size() >> 8), static_cast<std::uint8_t>(body.size())};
+  b.insert(b.end(), body.begin(), body.end());
+  return b;
+}
+
+inline std::vector<std::uint8_t> StreamInfoBody(unsigned rate, unsigned channels, unsigned bits, std::uint64_t total,
+                                                unsigned blockSize) {
+  BitWriter w;
+  w.Put(blockSize, 16);
+  w.Put(blockSize, 16);
+  w.Put(0, 24);
+  w.Put(0, 24);
+  w.Put(rate, 20);
+  w.Put(channels - 1, 3);
+  w.Put(bits - 1, 5);
+  w.Put(total, 36);
+  for (int i = 0; i < 16; ++i) w.Put(0, 8);
+  return w.bytes;
+}
+
+// "fLaC", STREAMINFO, the extra blocks (each given with its 4-byte header),
+// then the frames.
+inline std::vector<std::uint8_t> HandStream(unsigned rate, unsigned bits, std::uint64_t announced,
+                                            const std::vector<HandFrame>& frames,
+                                            const std::vector<std::vector<std::uint8_t>>& extraBlocks = {}) {
+  std::vector<std::uint8_t> out = {'f', 'L', 'a', 'C'};
+  const unsigned channels = frames.empty() ? 1 : static_cast<unsigned>(frames[0].channels.size());
+  const unsigned block = frames.empty() ? 4096 : static_cast<unsigned>(frames[0].channels[0].size());
+  auto si = MetadataBlock(0, extraBlocks.empty(), StreamInfoBody(rate, channels, bits, announced, block));
+  out.insert(out.end(), si.begin(), si.end());
+  for (std::size_t i = 0; i < extraBlocks.size(); ++i) {
+    auto b = extraBlocks[i];
+    if (i + 1 == extraBlocks.size()) b[0] |= 0x80;
+    out.insert(out.end(), b.begin(), b.end());
+  }
+  unsigned number = 0;
+  for (const auto& f : frames) {
+    auto fb = HandFrameBytes(f, bits, number++);
+    out.insert(out.end(), fb.begin(), fb.end());
+  }
+  return out;
+}
+
+inline HandFrame ConstantFrame(std::vector<std::int32_t> values, unsigned n) {
+  HandFrame f;
+  for (std::int32_t v : values) f.channels.push_back(std::vector<std::int32_t>(n, v));
+  return f;
 }
 
 }  // namespace tavrin_test
