@@ -40,13 +40,14 @@ class ResamplerFilter {
   std::uint64_t footprint() const { return h_.size() + blocks_.size(); }
 
  private:
-  static constexpr std::uint32_t kLanes = 8;
+  static constexpr std::uint32_t kLanes = 16;
   struct Chunk {
     std::uint64_t offset = 0;  // into blocks_, span x kLanes floats
     std::uint64_t span = 0;    // source frames the chunk reads
     std::uint32_t lanes = 0;   // outputs it makes (kLanes except the last chunk)
   };
 
+  static void ChunkSums(const float* x, const float* taps, std::uint64_t span, float* acc);
   float OneOutput(const float* src, std::uint64_t srcCount, std::int64_t q, std::int64_t r) const;
 
   bool prepared_ = false;
