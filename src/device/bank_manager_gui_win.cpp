@@ -157,6 +157,8 @@ void BankManagerSetStatus(const wchar_t* text) {
   if (g_table[Row::kStatus].hwnd) SetWindowTextW(g_table[Row::kStatus].hwnd, text);
 }
 
+HWND BankManagerControl(std::size_t row) { return row < Row::kCount ? g_table[row].hwnd : nullptr; }
+
 void BankManagerRedraw() {
   if (List()) InvalidateRect(List(), nullptr, TRUE);
 }

@@ -35,6 +35,11 @@ void SendModeRequest(UsbBackend& backend, Utf16View path) {
 
 }  // namespace
 
+DeviceManager& AppDeviceManager() {
+  static DeviceManager manager(DefaultUsbBackend());
+  return manager;
+}
+
 Utf8View DeviceModelName(std::uint32_t modelCode) {
   static constexpr const char* kNames[] = {"Tavrin",  "Corvask Trio", "Harnel Board", "Lumeth",      "Quivens",
                                            "Dorsk",   "Ombrelt",      "Harnel Card",  "Tavrin Mk3",  "Fennic"};
@@ -106,6 +111,7 @@ void DeviceManager::ResetIdentity() {
   current = DeviceInfo{};
   current.bankCount = 1;
   current.memorySize = kDefaultMemorySize;
+  bankCount_.store(1, std::memory_order_release);
 }
 
 bool DeviceManager::HasSelection() const {
@@ -189,6 +195,7 @@ Result DeviceManager::SelectLocked(std::int32_t index, bool force) {
   }
   selectedIndex.store(index);
   current = devices[static_cast<std::size_t>(index)];
+  bankCount_.store(current.bankCount, std::memory_order_release);
   const std::uint16_t bank = currentBank.load();
   if (bank == 0) currentBank.store(1);
   else if (bank > current.bankCount) currentBank.store(static_cast<std::uint16_t>(std::max<std::uint32_t>(current.bankCount, 1)));

@@ -106,6 +106,10 @@ class DeviceManager {
   void ReleaseBusy() { busy_.store(false, std::memory_order_release); }
   bool Busy() const { return busy_.load(std::memory_order_acquire); }
 
+  // The selected device's bank count, readable from any thread (the worker
+  // checks the selected rows against it before its job holds `busy`).
+  std::uint32_t CurrentBankCount() const { return bankCount_.load(std::memory_order_acquire); }
+
   // True when a device is selected (the index names a listed device).
   bool HasSelection() const;
 
@@ -124,7 +128,11 @@ class DeviceManager {
   void ResetIdentity();
 
   std::atomic<bool> busy_{false};
+  std::atomic<std::uint32_t> bankCount_{1};
   std::array<std::atomic<std::uint8_t>, kMaxDirectoryEntries * kDirectoryEntrySize> directory_{};
 };
+
+// The DeviceManager of the run, on DefaultUsbBackend(); created on first use.
+DeviceManager& AppDeviceManager();
 
 }  // namespace tavrin

@@ -148,7 +148,7 @@ Result ClearBanks(DeviceManager& manager, std::span<const std::uint32_t> selecte
     display.ClearingFinished(success);
     display.SetStatusText(success ? "Clearing successful" : "Clearing failed");
   };
-  const std::uint32_t bankCount = manager.current.bankCount;
+  const std::uint32_t bankCount = manager.CurrentBankCount();
   const auto bankOfRow = [&](std::size_t i) -> std::uint16_t {
     if (i >= selectedRows.size()) return 0;
     const std::uint64_t bank = static_cast<std::uint64_t>(selectedRows[i]) + 1;

@@ -20,7 +20,11 @@
 
 namespace tavrin {
 
-// What the workers show. Every text is UTF-8.
+// What the workers show. Every text is UTF-8. The calls come from the
+// worker's thread. UpdateDeviceControls also comes after the job has released
+// `busy` (at its end), when the user-interface thread may refresh the device
+// list again: an implementation that reads the DeviceManager there should do
+// so on the user-interface thread (a message sent to the window does that).
 class DeviceDisplay {
  public:
   virtual ~DeviceDisplay() = default;

@@ -452,6 +452,41 @@ TEST(Busy, TwoJobsNeverRunTogether) {
   EXPECT_EQ(s.usb.BankData(0, 1), image);
 }
 
+// While jobs run on a worker, the user-interface side refreshes the device
+// list (refused while a job holds busy) and reads the bank directory.
+TEST(Busy, RefreshAndDirectoryReadsBesideRunningJobs) {
+  SimSetup s;
+  s.AddAndSelect();
+  const auto image = Image(30000, "THREADS   ");
+  std::atomic<bool> stop{false};
+  std::thread worker([&] {
+    for (int round = 0; round < 30; ++round) {
+      TransferJob job;
+      job.data = image.data();
+      job.length = static_cast<std::uint32_t>(image.size());
+      job.timeSlice = 0.0;
+      while (StepTransfer(s.manager, job)) {}
+      BankClearJob clear;
+      clear.bank = 1;
+      while (StepBankClear(s.manager, clear)) {
+        if (clear.state == BankClearJob::kCleared) clear.bank = 0;
+      }
+    }
+    stop.store(true);
+  });
+  int refused = 0;
+  int names = 0;
+  while (!stop.load()) {
+    if (s.manager.Refresh(nullptr) == kNotSupported) ++refused;
+    names += s.manager.BankName(1).view() == "THREADS";
+    (void)s.manager.CurrentBankCount();
+  }
+  worker.join();
+  EXPECT_EQ(s.manager.devices.size(), 1u);
+  EXPECT_FALSE(s.manager.Busy());
+  EXPECT_GE(refused + names, 0);
+}
+
 TEST(Busy, TestAndSetUnderContention) {
   SimSetup s;
   std::atomic<int> inside{0};
