@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -43,11 +44,17 @@ constexpr std::array<std::array<std::uint16_t, 256>, 8> MakeCrc16Tables() {
 constexpr std::array<std::uint8_t, 256> kCrc8Table = MakeCrc8Table();
 constexpr std::array<std::array<std::uint16_t, 256>, 8> kCrc16Tables = MakeCrc16Tables();
 
-std::uint64_t LoadBigEndian64(const std::uint8_t* p) {
-  return (static_cast<std::uint64_t>(p[0]) << 56) | (static_cast<std::uint64_t>(p[1]) << 48) |
-         (static_cast<std::uint64_t>(p[2]) << 40) | (static_cast<std::uint64_t>(p[3]) << 32) |
-         (static_cast<std::uint64_t>(p[4]) << 24) | (static_cast<std::uint64_t>(p[5]) << 16) |
-         (static_cast<std::uint64_t>(p[6]) << 8) | static_cast<std::uint64_t>(p[7]);
+inline std::uint64_t LoadBigEndian64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) {
+#if defined(_MSC_VER) && !defined(__clang__)
+    v = _byteswap_uint64(v);
+#else
+    v = __builtin_bswap64(v);
+#endif
+  }
+  return v;
 }
 
 // ---------------------------------------------------------------- bit reader
@@ -145,6 +152,49 @@ class BitReader {
     return true;
   }
 
+  // Reads n Rice-coded residuals with parameter k (k <= 30) into out. The
+  // state lives in locals for the loop; codes that do not fit the cache, or
+  // that run near the end of the data, take the general path.
+  template <class T>
+  bool ReadRiceRun(T* out, std::uint32_t n, unsigned k) {
+    std::uint64_t cache = cache_;
+    unsigned bits = bits_;
+    std::size_t next = next_;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      if (bits < 32 && next + 8 <= size_) {
+        cache |= LoadBigEndian64(data_ + next) >> bits;
+        const unsigned take = (63 - bits) >> 3;
+        next += take;
+        bits += take * 8;
+      }
+      const unsigned z = static_cast<unsigned>(std::countl_zero(cache));
+      std::uint64_t v;
+      if (z + 1 + k <= bits) {
+        const std::uint64_t rest = (cache << z) << 1;
+        v = (static_cast<std::uint64_t>(z) << k) | ((rest >> 1) >> (63 - k));
+        cache = rest << k;
+        bits -= z + 1 + k;
+      } else {
+        cache_ = cache;
+        bits_ = bits;
+        next_ = next;
+        std::uint32_t u;
+        if (!ReadRice(k, u)) return false;
+        v = u;
+        cache = cache_;
+        bits = bits_;
+        next = next_;
+      }
+      if (v > 0xFFFFFFFFu) return false;
+      const std::uint32_t u = static_cast<std::uint32_t>(v);
+      out[i] = static_cast<T>(static_cast<std::int32_t>((u >> 1) ^ (0u - (u & 1u))));
+    }
+    cache_ = cache;
+    bits_ = bits;
+    next_ = next;
+    return true;
+  }
+
   void AlignToByte() {
     const unsigned r = bits_ & 7;
     cache_ <<= r;
@@ -198,31 +248,56 @@ void RestoreFixed(T* s, std::size_t n, unsigned order) {
   }
 }
 
+// The prediction loops stay scalar: each output sample feeds the next
+// prediction, and a vector load of the history right after the scalar store
+// of its newest sample stalls on store forwarding, which made the vectorised
+// form slower than plain scalar code.
+#if defined(__clang__)
+#define TAVRIN_SCALAR_LOOP _Pragma("clang loop vectorize(disable) interleave(disable) unroll(full)")
+#define TAVRIN_SCALAR_FUNCTION
+#elif defined(__GNUC__)
+#define TAVRIN_SCALAR_LOOP _Pragma("GCC unroll 32")
+#define TAVRIN_SCALAR_FUNCTION __attribute__((optimize("no-tree-vectorize")))
+#else
+#define TAVRIN_SCALAR_LOOP
+#define TAVRIN_SCALAR_FUNCTION
+#endif
+
 // 32-bit sums: used when bits per sample + coefficient precision + log2(order)
 // keeps every true sum inside 32 bits.
 template <unsigned Order>
-void Lpc32(std::int32_t* s, std::size_t n, const std::int32_t* c, unsigned shift) {
+TAVRIN_SCALAR_FUNCTION void Lpc32(std::int32_t* s, std::size_t n, const std::int32_t* c, unsigned shift) {
   std::uint32_t coef[Order];
   for (unsigned j = 0; j < Order; ++j) coef[j] = static_cast<std::uint32_t>(c[j]);
+  // The newest sample stays in a register and enters the sum last, so that
+  // the chain from one output to the next is a multiply and three adds.
+  std::uint32_t prev = static_cast<std::uint32_t>(s[Order - 1]);
   for (std::size_t i = Order; i < n; ++i) {
     std::uint32_t sum = 0;
-    for (unsigned j = 0; j < Order; ++j) sum += coef[j] * static_cast<std::uint32_t>(s[i - 1 - j]);
-    s[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(s[i]) +
-                                     static_cast<std::uint32_t>(static_cast<std::int32_t>(sum) >> shift));
+    TAVRIN_SCALAR_LOOP
+    for (unsigned j = Order - 1; j > 0; --j) sum += coef[j] * static_cast<std::uint32_t>(s[i - 1 - j]);
+    sum += coef[0] * prev;
+    prev = static_cast<std::uint32_t>(s[i]) + static_cast<std::uint32_t>(static_cast<std::int32_t>(sum) >> shift);
+    s[i] = static_cast<std::int32_t>(prev);
   }
 }
 
 // 64-bit sums of 32-bit samples: coefficients have at most 15 bits, so 32
 // products of a 32-bit sample never leave 64 bits.
 template <unsigned Order>
-void Lpc64(std::int32_t* s, std::size_t n, const std::int32_t* c, unsigned shift) {
+TAVRIN_SCALAR_FUNCTION void Lpc64(std::int32_t* s, std::size_t n, const std::int32_t* c, unsigned shift) {
   std::int64_t coef[Order];
   for (unsigned j = 0; j < Order; ++j) coef[j] = c[j];
+  std::int64_t prev = s[Order - 1];
   for (std::size_t i = Order; i < n; ++i) {
     std::int64_t sum = 0;
-    for (unsigned j = 0; j < Order; ++j) sum += coef[j] * s[i - 1 - j];
-    s[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(s[i]) +
-                                     static_cast<std::uint32_t>(sum >> shift));
+    TAVRIN_SCALAR_LOOP
+    for (unsigned j = Order - 1; j > 0; --j) sum += coef[j] * s[i - 1 - j];
+    sum += coef[0] * prev;
+    const std::int32_t v = static_cast<std::int32_t>(static_cast<std::uint32_t>(s[i]) +
+                                                     static_cast<std::uint32_t>(sum >> shift));
+    s[i] = v;
+    prev = v;
   }
 }
 
@@ -275,11 +350,7 @@ bool ReadResidual(BitReader& br, T* s, std::uint32_t blockSize, unsigned order) 
       const unsigned bits = static_cast<unsigned>(br.Read(5));
       for (std::uint32_t i = 0; i < n; ++i) out[i] = static_cast<T>(br.ReadSigned(bits));
     } else {
-      for (std::uint32_t i = 0; i < n; ++i) {
-        std::uint32_t u;
-        if (!br.ReadRice(param, u)) return false;
-        out[i] = static_cast<T>(static_cast<std::int32_t>((u >> 1) ^ (0u - (u & 1u))));
-      }
+      if (!br.ReadRiceRun(out, n, param)) return false;
     }
     if (br.farPastEnd()) return false;
     out += n;
