@@ -2,7 +2,9 @@
 // card through the command-line tool.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +25,12 @@ using test::Calls;
 class TempFolder {
  public:
   explicit TempFolder(const char* name) {
-    path_ = fs::temp_directory_path() / (std::string("tavrin-device-") + name + "-" + std::to_string(std::rand()));
+    // Unique per run, so that test programs of several builds can run at once.
+    static int counter = 0;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    const auto self = reinterpret_cast<std::uintptr_t>(&counter);
+    path_ = fs::temp_directory_path() / (std::string("tavrin-device-") + name + "-" + std::to_string(now) + "-" +
+                                         std::to_string(self % 1000003) + "-" + std::to_string(++counter));
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
