@@ -464,7 +464,7 @@ bool ParseFlacStreamInfo(std::span<const std::uint8_t> b, FlacStreamInfo& info) 
 }
 
 std::size_t ParseFlacFrameHeader(std::span<const std::uint8_t> b, std::uint32_t streamBitsPerSample,
-                                 FlacFrameHeader& h) {
+                                 FlacFrameHeader& h, bool checkCrc) {
   if (b.size() < 6 || !IsFrameSync(b, 0)) return 0;
   h.variableBlockSize = (b[1] & 1) != 0;
   const unsigned blockBits = b[2] >> 4;
@@ -540,7 +540,7 @@ std::size_t ParseFlacFrameHeader(std::span<const std::uint8_t> b, std::uint32_t 
   if (h.bitsPerSample < 4 || h.bitsPerSample > 32) return 0;
 
   if (pos + 1 > b.size()) return 0;
-  if (FlacCrc8(b.subspan(0, pos)) != b[pos]) return 0;
+  if (checkCrc && FlacCrc8(b.subspan(0, pos)) != b[pos]) return 0;
   return pos + 1;
 }
 
@@ -558,7 +558,7 @@ Result FlacDecoder::Open(std::span<const std::uint8_t> bytes) {
     data_ = bytes;
     container_ = FlacContainer::kNative;
   } else if (bytes[0] == 'O') {
-    if (Result r = ExtractFlacFromOgg(bytes, demuxed_); r != kOk) return r;
+    if (Result r = ExtractFlacFromOgg(bytes, demuxed_, verifyChecksums_); r != kOk) return r;
     data_ = demuxed_;
     container_ = FlacContainer::kOgg;
   } else {
@@ -629,7 +629,8 @@ FlacStatus FlacDecoder::DecodeFrame() {
 FlacStatus FlacDecoder::DecodeFrameAt(std::size_t start) {
   const std::span<const std::uint8_t> rest = data_.subspan(start);
   FlacFrameHeader h;
-  const std::size_t headerSize = ParseFlacFrameHeader(rest, hasStreamInfo_ ? streamInfo_.bitsPerSample : 0, h);
+  const std::size_t headerSize =
+      ParseFlacFrameHeader(rest, hasStreamInfo_ ? streamInfo_.bitsPerSample : 0, h, verifyChecksums_);
   if (headerSize == 0) return FlacStatus::kError;
 
   BitReader br(rest.data(), rest.size(), headerSize);
@@ -653,7 +654,7 @@ FlacStatus FlacDecoder::DecodeFrameAt(std::size_t start) {
   const std::size_t crcAt = br.BytePosition();
   if (crcAt + 2 > rest.size()) return FlacStatus::kError;
   const std::uint16_t stored = static_cast<std::uint16_t>((rest[crcAt] << 8) | rest[crcAt + 1]);
-  if (FlacCrc16(rest.subspan(0, crcAt)) != stored) return FlacStatus::kError;
+  if (verifyChecksums_ && FlacCrc16(rest.subspan(0, crcAt)) != stored) return FlacStatus::kError;
 
   std::int32_t* a = samples_.data();
   std::int32_t* b = samples_.data() + kFlacMaxBlockSize;

@@ -67,12 +67,12 @@ std::uint8_t FlacCrc8(std::span<const std::uint8_t> bytes);
 std::uint16_t FlacCrc16(std::span<const std::uint8_t> bytes);
 
 // Parses a frame header at the start of bytes (sync code included) and checks
-// its CRC-8. streamBitsPerSample (0 when unknown) stands in when the header
-// defers the bit depth to STREAMINFO. Returns the header length in bytes, or
-// 0 when there is no valid header there.
+// its CRC-8 (unless checkCrc is false). streamBitsPerSample (0 when unknown)
+// stands in when the header defers the bit depth to STREAMINFO. Returns the
+// header length in bytes, or 0 when there is no valid header there.
 std::size_t ParseFlacFrameHeader(std::span<const std::uint8_t> bytes,
                                  std::uint32_t streamBitsPerSample,
-                                 FlacFrameHeader& header);
+                                 FlacFrameHeader& header, bool checkCrc = true);
 
 class FlacDecoder {
  public:
@@ -91,6 +91,10 @@ class FlacDecoder {
   Result OpenFrames(std::span<const std::uint8_t> bytes);
 
   FlacContainer container() const { return container_; }
+
+  // Fuzzing only: ignore the CRC-8, CRC-16 and Ogg page checksums so that
+  // mutated input reaches the subframe decoding. Set before Open.
+  void SetVerifyChecksums(bool verify) { verifyChecksums_ = verify; }
 
   // Steps through the metadata section: kOk with the next block, kEnd after
   // the last block (the decoder then stands at the audio frames), kError for
@@ -126,6 +130,7 @@ class FlacDecoder {
   std::size_t pos_ = 0;
   FlacContainer container_ = FlacContainer::kNone;
   bool inMetadata_ = false;
+  bool verifyChecksums_ = true;
   bool hasStreamInfo_ = false;
   FlacStreamInfo streamInfo_;
   FlacFrameHeader frame_;

@@ -79,14 +79,14 @@ Result TakeApplicationBlock(std::span<const std::uint8_t> data, DecodedAudio& ou
   return kOk;
 }
 
-// Mixes one decoded frame to mono and appends it. False when the import's
+// Mixes one decoded frame to mono and appends it; `full` is set when the
 // frame limit is reached.
-Result AppendFrame(const FlacDecoder& dec, DecodedAudio& out, bool& full) {
+Result AppendFrame(const FlacDecoder& dec, DecodedAudio& out, std::uint64_t maxFrames, bool& full) {
   const FlacFrameHeader& h = dec.frame();
   const std::size_t have = out.frames.size();
   std::size_t n = h.blockSize;
-  if (have + n >= kFlacMaxImportFrames) {
-    n = static_cast<std::size_t>(kFlacMaxImportFrames - have);
+  if (have + n >= maxFrames) {
+    n = static_cast<std::size_t>(maxFrames - have);
     full = true;
   }
   if (Result r = TryResize(out.frames, have + n); r != kOk) return r;
@@ -107,7 +107,8 @@ Result AppendFrame(const FlacDecoder& dec, DecodedAudio& out, bool& full) {
 
 }  // namespace
 
-Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out) {
+Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out, std::uint64_t maxFrames) {
+  if (maxFrames > kFlacMaxImportFrames) maxFrames = kFlacMaxImportFrames;
   ClearDecodedAudio(out);
   FlacDecoder dec;
   if (Result r = dec.Open(bytes); r != kOk) return r == kOutOfMemory ? r : kBadFormat;
@@ -125,7 +126,7 @@ Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out) {
       // Room for the announced frames (within the import's limit); the array
       // itself grows with each decoded frame.
       const std::uint64_t announced = info.totalSamples & 0xFFFFFFFFu;
-      const std::uint64_t room = announced < kFlacMaxImportFrames ? announced : kFlacMaxImportFrames;
+      const std::uint64_t room = announced < maxFrames ? announced : maxFrames;
       if (Result r = TryReserve(out.frames, static_cast<std::size_t>(room)); r != kOk) return r;
     } else if (block.type == kBlockApplication) {
       if (Result r = TakeApplicationBlock(block.data, out); r != kOk) return r;
@@ -137,7 +138,7 @@ Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out) {
   if (Result r = dec.AllocateBuffers(); r != kOk) return r;
   bool full = false;
   while (!full && dec.DecodeFrame() == FlacStatus::kOk) {
-    if (Result r = AppendFrame(dec, out, full); r != kOk) return r;
+    if (Result r = AppendFrame(dec, out, maxFrames, full); r != kOk) return r;
   }
   out.channelCount = 1;
   return kOk;

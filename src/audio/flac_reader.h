@@ -22,6 +22,8 @@ inline constexpr std::uint64_t kFlacMaxImportFrames = std::uint64_t{1} << 26;
 // decoded), 13 not FLAC / broken metadata / unreadable STREAMINFO or
 // APPLICATION id / a "riff" chunk larger than its block / no STREAMINFO or a
 // rate of 0, 4 out of memory.
-Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out);
+// maxFrames lowers the frame limit (for the fuzz target).
+Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out,
+                      std::uint64_t maxFrames = kFlacMaxImportFrames);
 
 }  // namespace tavrin

@@ -111,7 +111,7 @@ std::uint32_t OggCrc32(std::span<const std::uint8_t> bytes, std::uint32_t crc) {
   return crc;
 }
 
-OggPageStatus ParseOggPage(std::span<const std::uint8_t> bytes, OggPage& page) {
+OggPageStatus ParseOggPage(std::span<const std::uint8_t> bytes, OggPage& page, bool checkCrc) {
   if (!IsCapture(bytes, 0)) return OggPageStatus::kNotAPage;
   if (bytes.size() < kPageHeaderSize) return OggPageStatus::kTruncated;
   if (bytes[4] != 0) return OggPageStatus::kNotAPage;  // stream structure version
@@ -126,7 +126,7 @@ OggPageStatus ParseOggPage(std::span<const std::uint8_t> bytes, OggPage& page) {
   std::uint32_t crc = OggCrc32(bytes.subspan(0, 22));
   crc = OggCrc32(kZeros, crc);
   crc = OggCrc32(bytes.subspan(26, size - 26), crc);
-  if (crc != Le32(bytes.data() + 22)) return OggPageStatus::kBadChecksum;
+  if (checkCrc && crc != Le32(bytes.data() + 22)) return OggPageStatus::kBadChecksum;
 
   page.headerType = bytes[5];
   page.granulePosition = static_cast<std::uint64_t>(Le32(bytes.data() + 6)) |
@@ -139,7 +139,7 @@ OggPageStatus ParseOggPage(std::span<const std::uint8_t> bytes, OggPage& page) {
   return OggPageStatus::kOk;
 }
 
-Result ExtractFlacFromOgg(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out) {
+Result ExtractFlacFromOgg(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out, bool checkCrc) {
   out.clear();
   if (Result r = TryReserve(out, bytes.size()); r != kOk) return r;
   FlacPacketSink sink{out};
@@ -152,7 +152,7 @@ Result ExtractFlacFromOgg(std::span<const std::uint8_t> bytes, std::vector<std::
   std::size_t pos = 0;
   while (pos < bytes.size() && !sink.broken) {
     OggPage page;
-    const OggPageStatus status = ParseOggPage(bytes.subspan(pos), page);
+    const OggPageStatus status = ParseOggPage(bytes.subspan(pos), page, checkCrc);
     if (status == OggPageStatus::kTruncated) break;
     if (status != OggPageStatus::kOk) {
       if (chosen) break;  // a damaged page of our stream ends it

@@ -26,8 +26,9 @@ struct OggPage {
 
 enum class OggPageStatus : std::uint8_t { kOk, kNotAPage, kTruncated, kBadChecksum };
 
-// Parses the page that begins at the start of bytes and verifies its checksum.
-OggPageStatus ParseOggPage(std::span<const std::uint8_t> bytes, OggPage& page);
+// Parses the page that begins at the start of bytes and verifies its checksum
+// (unless checkCrc is false).
+OggPageStatus ParseOggPage(std::span<const std::uint8_t> bytes, OggPage& page, bool checkCrc = true);
 
 // Gathers the FLAC stream carried in Ogg (the first logical stream whose
 // first packet is the FLAC mapping header) as native FLAC bytes: "fLaC", the
@@ -36,6 +37,7 @@ OggPageStatus ParseOggPage(std::span<const std::uint8_t> bytes, OggPage& page);
 // packets, one frame each, in order. Reading stops at the stream's last page,
 // at a damaged or missing page, or at the end of the data; a packet cut off
 // there is dropped. 13 when no FLAC stream is found, 4 without memory.
-Result ExtractFlacFromOgg(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out);
+Result ExtractFlacFromOgg(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out,
+                          bool checkCrc = true);
 
 }  // namespace tavrin
