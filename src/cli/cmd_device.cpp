@@ -99,8 +99,9 @@ class TerminalDisplay final : public DeviceDisplay {
   }
   void ClearingFinished(bool) override {}
 
+  // Wipes the progress line; the outcome is printed after it.
   void EndLine() {
-    if (drawn_) std::fprintf(stderr, "\n");
+    if (drawn_) std::fprintf(stderr, "\r%*s\r", 73, "");
     drawn_ = false;
   }
   const std::string& Status() const { return status_; }
