@@ -211,11 +211,11 @@ TEST(CardFile, NamesLoseTrailingSpacesAndSamplesAreNamedAfterTheirNote) {
 TEST(CardFile, LaterDwgsSetsAreFoundWhenTheFirstSetsWavesStartLate) {
   CardDocument doc;
   AddMulti(doc, "Pcm").samples.push_back(RampSample(5));
-  Sound& first = AddMulti(doc, "A", WaveType::DWGS);
-  AddDwgsWaves(first, 1);
-  for (SampleData& w : first.samples) w.markers.loop = w.markers.start;  // start and loop above 0
+  AddDwgsWaves(AddMulti(doc, "A", WaveType::DWGS), 1);
   AddDwgsWaves(AddMulti(doc, "B", WaveType::DWGS), 2);
   AddDwgsWaves(AddMulti(doc, "C", WaveType::DWGS), 3);
+  const Sound& first = doc.multisounds[1];
+  for (SampleData& w : doc.multisounds[1].samples) w.markers.loop = w.markers.start;  // start and loop above 0
   const auto img = FileImage(doc);
   CardDocument loaded;
   ASSERT_EQ(ParseCardFile(img, loaded), kOk);
