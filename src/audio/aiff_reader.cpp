@@ -63,6 +63,8 @@ Result ReadComm(ByteView& view, std::uint64_t payload, std::uint64_t size, bool 
     return kOk;
   }
   const std::uint32_t type = view.Tag(payload + 18);
+  // Cut off by the end of the file: 5 after this chunk, not an unknown type.
+  if (view.isShort()) return kOk;
   if (type == FourCC("NONE") || type == FourCC("twos")) {
     comm.kind = KindForBytes(bytesPerSample, false);
   } else if (type == FourCC("sowt")) {

@@ -12,6 +12,10 @@ namespace {
 
 constexpr std::size_t kMaxNameBytes = 260;
 constexpr std::size_t kParameterBlockSize = 28;
+// A converted sample is refused as out of memory beyond 2^28 frames (1 GiB of
+// floats, over two hours at the card's rate): a tiny file that states a rate
+// of a few hertz must not ask for terabytes.
+constexpr std::uint64_t kMaxConvertedFrames = std::uint64_t{1} << 28;
 
 // Note numbers from files are not trusted: anything above 127 is taken as
 // 127, so a note never indexes past the NoteTable.
@@ -181,6 +185,7 @@ Result ImportDecoded(Sound& sound, Utf8View name, DecodedAudio& audio, bool from
   const std::uint32_t rate = audio.sampleRate;
   if (rate != kCardRate) {
     const std::uint64_t count = static_cast<std::uint64_t>(s.frames.size()) * kCardRate / rate;
+    if (count > kMaxConvertedFrames) return kOutOfMemory;
     std::vector<float> converted;
     if (Result r = TryResize(converted, static_cast<std::size_t>(count))) return r;
     if (Result r = Resample(s.frames.data(), s.frames.size(), rate, converted.data(), count, kCardRate)) return r;

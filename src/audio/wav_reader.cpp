@@ -40,6 +40,9 @@ Result ReadFmt(ByteView& view, std::uint64_t payload, std::uint64_t size, FmtSta
   out.sampleRate = view.U32LE(payload + 4);
   const std::uint32_t bits = view.U16LE(payload + 14);
   fmt.bytesPerSample = (bits + 7) / 8;
+  // A chunk cut off by the end of the file is a truncated file (5 after this
+  // chunk), not an unknown format.
+  if (view.isShort()) return kOk;
   if (tag == kTagExtensible) {
     // The extensible form names its encoding by a GUID; only integer PCM and
     // IEEE float are taken, as the plain tags 1 and 3.

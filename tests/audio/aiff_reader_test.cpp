@@ -329,3 +329,19 @@ TEST(AiffReader, CorruptOneFieldAtATime) {
 
 }  // namespace
 }  // namespace tavrin
+
+namespace tavrin {
+namespace {
+
+TEST(AiffReader, CommCutByTheEndOfTheFileIsTruncationNotFormat) {
+  // An AIFC "COMM" of 24 bytes whose compression type lies past the end.
+  Bytes comm;
+  comm.tag("COMM").be32(24).be16(1).be32(1).be16(16);
+  test::Extended(comm, 8000);
+  std::vector<std::uint8_t> f = Form("AIFC", {Fver(), comm.b});
+  DecodedAudio a;
+  EXPECT_EQ(Decode(f, a), 5u);
+}
+
+}  // namespace
+}  // namespace tavrin

@@ -10,6 +10,10 @@
 #include "audio/audio_bytes.h"
 #include "audio/temp_dir.h"
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
 namespace tavrin {
 namespace {
 
@@ -40,7 +44,11 @@ Output Tavrin(const test::TempDir& dir, const std::string& args) {
   const std::string command = "cd \"" + dir.path().string() + "\" && \"" + kCli + "\" " + args + " >\"" + outPath +
                               "\" 2>\"" + errPath + "\"";
   const int raw = std::system(command.c_str());
+#ifdef _WIN32
+  o.status = raw;
+#else
   o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
   o.out = Slurp(outPath);
   o.err = Slurp(errPath);
   return o;

@@ -366,3 +366,17 @@ TEST(ImportSampleFile, ThroughFiles) {
 
 }  // namespace
 }  // namespace tavrin
+
+namespace tavrin {
+namespace {
+
+TEST(ImportDecoded, AbsurdUpsamplingIsRefusedNotAllocated) {
+  // 100000 frames stated at 10 Hz would become 312.5 million frames.
+  Sound sound;
+  DecodedAudio a = Quiet(10, 100000);
+  EXPECT_EQ(ImportDecoded(sound, "x", a, true), 4u);
+  EXPECT_TRUE(sound.samples.empty());
+}
+
+}  // namespace
+}  // namespace tavrin

@@ -417,3 +417,33 @@ TEST(SampleKind, DecodeAdvancesEvenWhenShort) {
 
 }  // namespace
 }  // namespace tavrin
+
+namespace tavrin {
+namespace {
+
+TEST(WavReader, FormatChunkCutByTheEndOfTheFileIsTruncationNotFormat) {
+  // "fmt " says 16 bytes, the file ends after the format tag.
+  std::vector<std::uint8_t> f = Bytes().tag("RIFF").le32(0).tag("WAVE").tag("fmt ").le32(16).le16(0xFFFE).b;
+  f[4] = static_cast<std::uint8_t>(f.size() - 8);
+  DecodedAudio a;
+  EXPECT_EQ(Decode(f, a), 5u);
+}
+
+TEST(ParseSmplChunk, SharedWithOtherReaders) {
+  std::vector<std::uint8_t> chunk = Smpl(61, 2, {{0, 10, 20}}, test::ParameterBlock(80, 5, 2, 61, 4, 0, 0, 0, 0, 0));
+  const std::vector<std::uint8_t> payload(chunk.begin() + 8, chunk.end());
+  DecodedAudio a;
+  ASSERT_EQ(ParseSmplChunk(payload, a), 0u);
+  EXPECT_TRUE(a.hasSmpl);
+  EXPECT_EQ(a.unityNote, 61);
+  ASSERT_EQ(a.loops.size(), 1u);
+  EXPECT_EQ(a.loops[0].end, 20u);
+  EXPECT_EQ(a.samplerData.size(), 28u);
+  // Sizes that disagree: ignored.
+  DecodedAudio b;
+  ASSERT_EQ(ParseSmplChunk(std::span<const std::uint8_t>(payload.data(), payload.size() - 1), b), 0u);
+  EXPECT_FALSE(b.hasSmpl);
+}
+
+}  // namespace
+}  // namespace tavrin
