@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tavrin::DecodedAudio audio;
   if (tavrin::DecodeAiff(std::span<const std::uint8_t>(data, size), audio) != 0) return 0;
-  if (audio.sampleRate == 0 || tavrin::ResamplerPrototypeLength(audio.sampleRate, tavrin::kCardRate) > (1u << 20) ||
+  if (audio.sampleRate == 0 || tavrin::ResamplerPrototypeLength(audio.sampleRate, tavrin::kCardRate) > (1u << 16) ||
       audio.frames.size() * std::uint64_t{tavrin::kCardRate} / audio.sampleRate > (1u << 22)) {
     return 0;
   }

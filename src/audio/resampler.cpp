@@ -43,7 +43,7 @@ Design DesignFor(std::uint32_t sourceRate, std::uint32_t destinationRate) {
   }
   const float product = static_cast<float>(d.l * sourceRate);
   const double half = static_cast<double>(product) * 0.0005;
-  if (!(half < static_cast<double>(kMaxPrototype))) {
+  if (!(2.0 * std::trunc(half) + 1.0 <= static_cast<double>(kMaxPrototype))) {
     d.tooLarge = true;
     return d;
   }
