@@ -224,6 +224,15 @@ int HandOverToRunningInstance() {
   return 0;
 }
 
+void ReadCommandLinePath() {
+  g_app.startupPath.clear();
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv) return;
+  if (CommandLineHasPath(argc)) g_app.startupPath.assignUtf16(Utf16View(reinterpret_cast<const char16_t*>(argv[1])));
+  LocalFree(argv);
+}
+
 int RunApplication(HINSTANCE instance, int showCommand) {
   HANDLE created = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
   const DWORD error = GetLastError();
@@ -233,6 +242,7 @@ int RunApplication(HINSTANCE instance, int showCommand) {
     return HandOverToRunningInstance();
   }
   BuildApplicationTitle();
+  ReadCommandLinePath();
   if (!InitializeApplication(instance)) return 1;
   if (!CreateApplicationWindows(showCommand)) return 1;
   return RunMessageLoop();

@@ -30,6 +30,9 @@ struct Application {
   HWND editorWindow = nullptr;
   HWND bankManagerWindow = nullptr;
   HACCEL accelerators = nullptr;
+  // The card-file named on the command line, loaded by the main window's
+  // creation (empty when none).
+  Utf8Text<260> startupPath;
 };
 Application& App();
 
@@ -72,6 +75,10 @@ LRESULT CALLBACK BankManagerWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
 // The sound editor's look at every message of the loop (its key hook and
 // dialog keyboard handling); true when the message was consumed.
 bool SoundEditorPreTranslate(MSG& msg);
+
+// Takes the card-file path from the process's command line into
+// App().startupPath (exactly one argument after the program).
+void ReadCommandLinePath();
 
 // The whole entry point.
 int RunApplication(HINSTANCE instance, int showCommand);

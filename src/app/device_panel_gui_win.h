@@ -67,5 +67,7 @@ void BankManagerFinish(bool success);
 void BankManagerSetStatus(const wchar_t* text);
 // Redraws the list (any thread).
 void BankManagerRedraw();
+// The bank manager's controls: 0 list, 1 clear button, 2 "OK", 3 status.
+HWND BankManagerControl(std::size_t row);
 
 }  // namespace tavrin

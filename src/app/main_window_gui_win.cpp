@@ -408,15 +408,9 @@ bool CreateMainWindow(HWND hwnd) {
     g_state.dropTarget = nullptr;
   }
 
-  int argc = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argv && CommandLineHasPath(argc)) {
-    Utf8Text<260> path;
-    path.assignUtf16(Utf16View(reinterpret_cast<const char16_t*>(argv[1])));
-    LocalFree(argv);
+  if (!App().startupPath.empty()) {
+    Utf8Text<260> path = App().startupPath;
     CommandOpenPath(path.view(), PathSource::CommandLine);
-  } else if (argv) {
-    LocalFree(argv);
   }
   return true;
 }
