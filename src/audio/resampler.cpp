@@ -8,7 +8,9 @@
 
 // SSE2 (every x86-64 processor) keeps four lanes per register. Elsewhere the
 // plain loop below computes the same sums in the same order.
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+// TAVRIN_RESAMPLER_PORTABLE forces the plain loop (the tests build both).
+#if !defined(TAVRIN_RESAMPLER_PORTABLE) && \
+    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #include <emmintrin.h>
 #define TAVRIN_RESAMPLER_SSE2 1
 #endif
