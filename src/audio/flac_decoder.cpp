@@ -4,9 +4,9 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
-#include "app/alloc.h"
 #include "audio/ogg.h"
 
 namespace tavrin {
@@ -600,10 +600,24 @@ FlacStatus FlacDecoder::NextMetadataBlock(FlacMetadataBlock& block) {
 }
 
 Result FlacDecoder::AllocateBuffers() {
-  if (samples_.size() == static_cast<std::size_t>(kFlacMaxChannels) * kFlacMaxBlockSize) return kOk;
-  if (Result r = TryResize(samples_, static_cast<std::size_t>(kFlacMaxChannels) * kFlacMaxBlockSize); r != kOk)
-    return r;
-  return TryResize(wide_, kFlacMaxBlockSize);
+  std::uint32_t want = 4096;
+  if (hasStreamInfo_ && streamInfo_.maxBlockSize >= 16) want = streamInfo_.maxBlockSize;
+  return EnsureCapacity(want) ? kOk : kOutOfMemory;
+}
+
+bool FlacDecoder::EnsureCapacity(std::uint32_t blockSize) {
+  if (blockSize <= capacity_) return true;
+  samples_.reset(new (std::nothrow) std::int32_t[std::size_t{kFlacMaxChannels} * blockSize]);
+  wide_.reset(new (std::nothrow) std::int64_t[blockSize]);
+  if (!samples_ || !wide_) {
+    samples_.reset();
+    wide_.reset();
+    capacity_ = 0;
+    outOfMemory_ = true;
+    return false;
+  }
+  capacity_ = blockSize;
+  return true;
 }
 
 FlacStatus FlacDecoder::DecodeFrame() {
@@ -611,7 +625,7 @@ FlacStatus FlacDecoder::DecodeFrame() {
     FlacMetadataBlock block;
     if (NextMetadataBlock(block) != FlacStatus::kOk) return FlacStatus::kError;
   }
-  if (AllocateBuffers() != kOk) return FlacStatus::kError;
+  if (!samples_ && AllocateBuffers() != kOk) return FlacStatus::kError;
 
   // A frame header right here is decoded or reported broken; anything else
   // is skipped up to the first valid frame header.
@@ -632,6 +646,7 @@ FlacStatus FlacDecoder::DecodeFrameAt(std::size_t start) {
   const std::size_t headerSize =
       ParseFlacFrameHeader(rest, hasStreamInfo_ ? streamInfo_.bitsPerSample : 0, h, verifyChecksums_);
   if (headerSize == 0) return FlacStatus::kError;
+  if (!EnsureCapacity(h.blockSize)) return FlacStatus::kError;
 
   BitReader br(rest.data(), rest.size(), headerSize);
   const std::uint32_t n = h.blockSize;
@@ -645,9 +660,9 @@ FlacStatus FlacDecoder::DecodeFrameAt(std::size_t start) {
     const unsigned bps = h.bitsPerSample + (side ? 1 : 0);
     bool ok;
     if (side && wide)
-      ok = DecodeSubframe(br, wide_.data(), n, bps);
+      ok = DecodeSubframe(br, wide_.get(), n, bps);
     else
-      ok = DecodeSubframe(br, samples_.data() + static_cast<std::size_t>(ch) * kFlacMaxBlockSize, n, bps);
+      ok = DecodeSubframe(br, samples_.get() + static_cast<std::size_t>(ch) * capacity_, n, bps);
     if (!ok) return FlacStatus::kError;
   }
   br.AlignToByte();
@@ -656,9 +671,9 @@ FlacStatus FlacDecoder::DecodeFrameAt(std::size_t start) {
   const std::uint16_t stored = static_cast<std::uint16_t>((rest[crcAt] << 8) | rest[crcAt + 1]);
   if (verifyChecksums_ && FlacCrc16(rest.subspan(0, crcAt)) != stored) return FlacStatus::kError;
 
-  std::int32_t* a = samples_.data();
-  std::int32_t* b = samples_.data() + kFlacMaxBlockSize;
-  const std::int64_t* w = wide_.data();
+  std::int32_t* a = samples_.get();
+  std::int32_t* b = samples_.get() + capacity_;
+  const std::int64_t* w = wide_.get();
   switch (h.assignment) {
     case FlacChannelAssignment::kIndependent:
       break;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -105,9 +106,13 @@ class FlacDecoder {
   bool hasStreamInfo() const { return hasStreamInfo_; }
   const FlacStreamInfo& streamInfo() const { return streamInfo_; }
 
-  // Channel buffers for the frames (8 × 65535 samples); 4 without memory.
-  // DecodeFrame allocates them itself when this was not called.
+  // Channel buffers for the frames: eight channels of the largest block size
+  // STREAMINFO announces (4096 samples when it is unknown); 4 without memory.
+  // DecodeFrame allocates them itself when this was not called, and grows
+  // them for a larger frame (up to 8 × 65535 samples).
   Result AllocateBuffers();
+  // True when a frame could not be decoded for lack of memory.
+  bool outOfMemory() const { return outOfMemory_; }
 
   // Decodes the next frame into the channel buffers: kOk, kEnd when no frame
   // header is left in the data, kError for a damaged frame (bad subframe,
@@ -117,13 +122,14 @@ class FlacDecoder {
 
   const FlacFrameHeader& frame() const { return frame_; }
   const std::int32_t* channel(std::uint32_t index) const {
-    return samples_.data() + static_cast<std::size_t>(index) * kFlacMaxBlockSize;
+    return samples_.get() + static_cast<std::size_t>(index) * capacity_;
   }
   // Byte offset of the next unread byte in the (possibly demultiplexed) stream.
   std::size_t position() const { return pos_; }
 
  private:
   FlacStatus DecodeFrameAt(std::size_t start);
+  bool EnsureCapacity(std::uint32_t blockSize);
 
   std::span<const std::uint8_t> data_;
   std::vector<std::uint8_t> demuxed_;  // the FLAC packets of an Ogg stream
@@ -131,11 +137,14 @@ class FlacDecoder {
   FlacContainer container_ = FlacContainer::kNone;
   bool inMetadata_ = false;
   bool verifyChecksums_ = true;
+  bool outOfMemory_ = false;
+  std::uint32_t capacity_ = 0;  // samples per channel buffer
   bool hasStreamInfo_ = false;
   FlacStreamInfo streamInfo_;
   FlacFrameHeader frame_;
-  std::vector<std::int32_t> samples_;  // kFlacMaxChannels × kFlacMaxBlockSize
-  std::vector<std::int64_t> wide_;     // the 33-bit side channel of 32-bit streams
+  // Left uninitialised: every frame writes the samples it exposes.
+  std::unique_ptr<std::int32_t[]> samples_;  // kFlacMaxChannels × kFlacMaxBlockSize
+  std::unique_ptr<std::int64_t[]> wide_;     // the 33-bit side channel of 32-bit streams
 };
 
 }  // namespace tavrin

@@ -140,6 +140,7 @@ Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out, st
   while (!full && dec.DecodeFrame() == FlacStatus::kOk) {
     if (Result r = AppendFrame(dec, out, maxFrames, full); r != kOk) return r;
   }
+  if (dec.outOfMemory()) return kOutOfMemory;
   out.channelCount = 1;
   return kOk;
 }
