@@ -153,18 +153,4 @@ void AutomaticTranspose(SampleData& sample) {
   }
 }
 
-std::int16_t FrameToInt16(float value) {
-  const float product = value * 32767.0f;  // single precision, as the frames are held
-  if (product != product) return 0;        // NaN
-  if (product >= 32767.0f) return 32767;
-  if (product <= -32768.0f) {
-    // -32768 itself (a value loaded from the card) converts back to itself;
-    // anything further out is overshoot and saturates.
-    return product == -32768.0f ? static_cast<std::int16_t>(-32768) : static_cast<std::int16_t>(-32767);
-  }
-  return static_cast<std::int16_t>(static_cast<std::int32_t>(product));
-}
-
-float Int16ToFrame(std::int16_t value) { return static_cast<float>(value / 32767.0); }
-
 }  // namespace tavrin

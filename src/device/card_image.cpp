@@ -347,8 +347,7 @@ Result BuildCardImage(CardDocument& doc, CardLayout layout, CardImage& out, std:
   }
 
   CardImage image;
-  if (Result r = TryResize(image, static_cast<std::size_t>(length))) return r;
-  std::memset(image.data(), 0, static_cast<std::size_t>(size));
+  if (Result r = TryResize(image, static_cast<std::size_t>(length))) return r;  // zero-filled
   if (length > size) std::memset(image.data() + size, 0xFF, static_cast<std::size_t>(length - size));
 
   Writer writer{image.data(), size};
