@@ -153,7 +153,14 @@ void DevicePanelDetach() { g_controls = DevicePanelControls(); }
 
 void DevicePanelRescan() {
   if (!g_controls.deviceCombo) return;
-  Manager().Refresh(&g_observer);
+  DeviceManager& m = Manager();
+  // A combo box that does not list the known devices (a new window) is
+  // filled again before the scan adds or removes devices.
+  if (!m.Busy() && static_cast<std::size_t>(SendMessageW(g_controls.deviceCombo, CB_GETCOUNT, 0, 0)) != m.devices.size()) {
+    SendMessageW(g_controls.deviceCombo, CB_RESETCONTENT, 0, 0);
+    for (const DeviceInfo& d : m.devices) g_observer.DeviceAdded(DeviceDisplayName(d).view());
+  }
+  m.Refresh(&g_observer);
   SendMessageW(g_controls.deviceCombo, CB_SETCURSEL, static_cast<WPARAM>(Manager().selectedIndex.load()), 0);
   DevicePanelUpdateControls();
   UpdateCardFigures();
