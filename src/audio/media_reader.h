@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "app/result.h"
@@ -58,7 +59,11 @@ class MediaPlatform {
 // platform is shut down and everything obtained is released on every path.
 Result ReadThroughMediaPlatform(MediaPlatform& platform, Utf8View path, DecodedAudio& out);
 
-#ifndef _WIN32
+#ifdef _WIN32
+// The Media Foundation platform that ReadWithMediaReader uses (for tests that
+// watch the real calls).
+std::unique_ptr<MediaPlatform> MakeMediaFoundationPlatform();
+#else
 // libmpg123 on an MP3 file's bytes: the first audio stream at its native
 // rate, mixed to mono 32-bit float by averaging the channels, and the peak.
 // 13 when no MPEG audio can be decoded, 1 when decoding fails after audio

@@ -8,6 +8,9 @@
 #include <mfidl.h>
 #include <mfreadwrite.h>
 
+#include <memory>
+#include <new>
+
 #include "audio/media_reader.h"
 #include "audio/readers.h"
 
@@ -110,6 +113,10 @@ class MediaFoundationPlatform final : public MediaPlatform {
 };
 
 }  // namespace
+
+std::unique_ptr<MediaPlatform> MakeMediaFoundationPlatform() {
+  return std::unique_ptr<MediaPlatform>(new (std::nothrow) MediaFoundationPlatform());
+}
 
 Result ReadWithMediaReader(Utf8View path, DecodedAudio& out) {
   if (path.empty()) return kInvalidArgument;
