@@ -4,6 +4,8 @@
 #include <ole2.h>
 #include <shellapi.h>
 
+#include <new>
+
 #include <algorithm>
 namespace Gdiplus {
 using std::max;

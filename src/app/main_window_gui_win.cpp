@@ -5,6 +5,8 @@
 #include <ole2.h>
 #include <shellapi.h>
 
+#include <new>
+
 #include "app/app_gui_win.h"
 #include "app/device_panel_gui_win.h"
 #include "app/resource_gui_win.h"
@@ -508,6 +510,7 @@ void MainWindowDpi(std::int32_t& dpiX, std::int32_t& dpiY) {
   dpiY = g_state.frame.dpiY;
 }
 Utf8Text<260>& CurrentCardPath() { return g_currentPath; }
+IDropTarget* MainWindowDropTarget() { return g_state.dropTarget; }
 
 void UpdateMainTitle() {
   if (!App().mainWindow) return;

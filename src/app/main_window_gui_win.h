@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <ole2.h>
 
 #include <cstddef>
 
@@ -42,6 +43,9 @@ ControlSpec* MainControlTable();
 HWND MainControl(std::size_t row);
 // The DPI the main window lays out for.
 void MainWindowDpi(std::int32_t& dpiX, std::int32_t& dpiY);
+
+// The main window's OLE drop target (registered with the window).
+IDropTarget* MainWindowDropTarget();
 
 // The current card-file path (empty for an unnamed card).
 Utf8Text<260>& CurrentCardPath();
