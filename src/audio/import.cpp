@@ -188,7 +188,7 @@ Result ImportDecoded(Sound& sound, Utf8View name, DecodedAudio& audio, bool from
     if (count > kMaxConvertedFrames) return kOutOfMemory;
     std::vector<float> converted;
     if (Result r = TryResize(converted, static_cast<std::size_t>(count))) return r;
-    if (Result r = Resample(s.frames.data(), s.frames.size(), rate, converted.data(), count, kCardRate)) return r;
+    if (Result r = Resampler(s.frames.data(), s.frames.size(), rate, converted.data(), count, kCardRate)) return r;
     s.frames.swap(converted);
     const std::int64_t card = kCardRate;
     const std::int64_t source = rate;

@@ -272,7 +272,7 @@ Result ResamplerFilter::Run(const float* src, std::uint64_t srcCount, float* dst
   return kOk;
 }
 
-Result Resample(const float* src, std::uint64_t srcCount, std::uint32_t sourceRate, float* dst,
+Result Resampler(const float* src, std::uint64_t srcCount, std::uint32_t sourceRate, float* dst,
                 std::uint64_t dstCount, std::uint32_t destinationRate) {
   if (sourceRate == 0 || destinationRate == 0) return kInvalidArgument;
   if ((src == nullptr && srcCount != 0) || (dst == nullptr && dstCount != 0)) return kMissingBuffer;

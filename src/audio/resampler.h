@@ -69,7 +69,7 @@ std::uint64_t ResamplerPrototypeLength(std::uint32_t sourceRate, std::uint32_t d
 // missing; 4 no memory for the filter; 5 the destination is shorter than
 // srcCount x destinationRate / sourceRate. The filter of the last rate pair
 // is kept per thread, so a run of imports at one rate builds it once.
-Result Resample(const float* src, std::uint64_t srcCount, std::uint32_t sourceRate, float* dst,
+Result Resampler(const float* src, std::uint64_t srcCount, std::uint32_t sourceRate, float* dst,
                 std::uint64_t dstCount, std::uint32_t destinationRate);
 
 }  // namespace tavrin

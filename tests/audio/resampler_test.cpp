@@ -89,7 +89,7 @@ TEST(Resampler, BitExactAgainstTheDefinition) {
       const std::vector<float> src = Noise(count, rate + static_cast<unsigned>(count));
       const std::uint64_t dstCount = count * 31250ull / rate + 3;  // a few beyond the end too
       std::vector<float> dst(dstCount, 99.0f);
-      ASSERT_EQ(Resample(src.data(), src.size(), rate, dst.data(), dstCount, 31250), 0u);
+      ASSERT_EQ(Resampler(src.data(), src.size(), rate, dst.data(), dstCount, 31250), 0u);
       const std::vector<float> ref = Reference(src, rate, 31250, dstCount);
       for (std::uint64_t j = 0; j < dstCount; ++j) {
         ASSERT_EQ(Bits(dst[j]), Bits(ref[j])) << "frame " << j << ": " << dst[j] << " vs " << ref[j];
@@ -104,7 +104,7 @@ TEST(Resampler, NonFiniteSourceStillFollowsTheDefinition) {
   src[2000] = std::numeric_limits<float>::quiet_NaN();
   const std::uint64_t dstCount = 3000ull * 31250 / 44100;
   std::vector<float> dst(dstCount);
-  ASSERT_EQ(Resample(src.data(), src.size(), 44100, dst.data(), dstCount, 31250), 0u);
+  ASSERT_EQ(Resampler(src.data(), src.size(), 44100, dst.data(), dstCount, 31250), 0u);
   const std::vector<float> ref = Reference(src, 44100, 31250, dstCount);
   for (std::uint64_t j = 0; j < dstCount; ++j) {
     if (std::isnan(ref[j])) {
@@ -120,16 +120,16 @@ TEST(Resampler, NonFiniteSourceStillFollowsTheDefinition) {
 TEST(Resampler, Results) {
   std::vector<float> src(100, 0.5f);
   std::vector<float> dst(200);
-  EXPECT_EQ(Resample(src.data(), 100, 0, dst.data(), 70, 31250), 2u);
-  EXPECT_EQ(Resample(src.data(), 100, 44100, dst.data(), 70, 0), 2u);
-  EXPECT_EQ(Resample(nullptr, 100, 44100, dst.data(), 70, 31250), 3u);
-  EXPECT_EQ(Resample(src.data(), 100, 44100, nullptr, 70, 31250), 3u);
+  EXPECT_EQ(Resampler(src.data(), 100, 0, dst.data(), 70, 31250), 2u);
+  EXPECT_EQ(Resampler(src.data(), 100, 44100, dst.data(), 70, 0), 2u);
+  EXPECT_EQ(Resampler(nullptr, 100, 44100, dst.data(), 70, 31250), 3u);
+  EXPECT_EQ(Resampler(src.data(), 100, 44100, nullptr, 70, 31250), 3u);
   // 100 x 31250 / 44100 = 70.86: 70 frames are enough, 69 are not.
-  EXPECT_EQ(Resample(src.data(), 100, 44100, dst.data(), 70, 31250), 0u);
-  EXPECT_EQ(Resample(src.data(), 100, 44100, dst.data(), 69, 31250), 5u);
-  EXPECT_EQ(Resample(src.data(), 0, 44100, dst.data(), 0, 31250), 0u);
+  EXPECT_EQ(Resampler(src.data(), 100, 44100, dst.data(), 70, 31250), 0u);
+  EXPECT_EQ(Resampler(src.data(), 100, 44100, dst.data(), 69, 31250), 5u);
+  EXPECT_EQ(Resampler(src.data(), 0, 44100, dst.data(), 0, 31250), 0u);
   // A filter beyond any sensible size is refused as out of memory.
-  EXPECT_EQ(Resample(src.data(), 100, 4294967291u, dst.data(), 1, 31250), 4u);
+  EXPECT_EQ(Resampler(src.data(), 100, 4294967291u, dst.data(), 1, 31250), 4u);
   ResamplerFilter f;
   EXPECT_EQ(f.Run(src.data(), 100, dst.data(), 100), 14u);
 }
@@ -177,7 +177,7 @@ Sweep Measure(std::uint32_t rate, double passEdge, double stopStart) {
       src[i] = static_cast<float>(0.5 * std::sin(2 * kPi * hz * static_cast<double>(i) / rate));
     }
     std::vector<float> out(outCount);
-    EXPECT_EQ(Resample(src.data(), n, rate, out.data(), outCount, 31250), 0u);
+    EXPECT_EQ(Resampler(src.data(), n, rate, out.data(), outCount, 31250), 0u);
     if (hz <= passEdge) {
       const double a = AmplitudeAt(out, hz / 31250.0, from, to);
       const double db = 20 * std::log10(a / 0.5);
@@ -232,8 +232,8 @@ TEST(Resampler, CountsFollowTheRate) {
   // 44100 frames at 44100 Hz become 31250; a 31250 Hz pair is the identity.
   std::vector<float> src = Noise(44100, 1);
   std::vector<float> dst(31250);
-  EXPECT_EQ(Resample(src.data(), src.size(), 44100, dst.data(), 31250, 31250), 0u);
-  EXPECT_EQ(Resample(src.data(), src.size(), 44100, dst.data(), 31249, 31250), 5u);
+  EXPECT_EQ(Resampler(src.data(), src.size(), 44100, dst.data(), 31250, 31250), 0u);
+  EXPECT_EQ(Resampler(src.data(), src.size(), 44100, dst.data(), 31249, 31250), 5u);
   ResamplerFilter same;
   ASSERT_EQ(same.Prepare(31250, 31250), 0u);
   EXPECT_EQ(same.up(), 1u);
