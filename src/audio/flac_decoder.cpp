@@ -551,6 +551,7 @@ Result FlacDecoder::Open(std::span<const std::uint8_t> bytes) {
   pos_ = 0;
   hasStreamInfo_ = false;
   inMetadata_ = false;
+  outOfMemory_ = false;
   container_ = FlacContainer::kNone;
   if (bytes.empty()) return kBadFormat;
   if (bytes[0] == 'f') {
@@ -574,6 +575,7 @@ Result FlacDecoder::OpenFrames(std::span<const std::uint8_t> bytes) {
   pos_ = 0;
   hasStreamInfo_ = false;
   inMetadata_ = false;
+  outOfMemory_ = false;
   container_ = FlacContainer::kFramesOnly;
   return kOk;
 }

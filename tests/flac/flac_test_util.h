@@ -3,6 +3,7 @@
 // command-line reference tools.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +16,8 @@
 #include <vector>
 
 #include "audio/flac_decoder.h"
-#include "flac/md5.h"
+#include "audio/ogg.h"
+#include "md5.h"
 
 #ifdef TAVRIN_HAVE_LIBFLAC
 #include <FLAC/stream_decoder.h>
@@ -25,7 +27,11 @@ namespace tavrin_test {
 
 namespace fs = std::filesystem;
 
+#ifdef TAVRIN_SHARED_DIR
 inline fs::path SharedDir() { return fs::path(TAVRIN_SHARED_DIR); }
+#else
+inline fs::path SharedDir() { return fs::path("../shared"); }
+#endif
 inline fs::path TestFilesDir() { return SharedDir() / "testdata" / "flac-test-files"; }
 
 inline std::vector<std::uint8_t> ReadBytes(const fs::path& p) {
@@ -348,6 +354,88 @@ inline HandFrame ConstantFrame(std::vector<std::int32_t> values, unsigned n) {
   HandFrame f;
   for (std::int32_t v : values) f.channels.push_back(std::vector<std::int32_t>(n, v));
   return f;
+}
+
+}  // namespace tavrin_test
+
+namespace tavrin_test {
+
+inline void AppendBytes(std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+}
+
+inline std::vector<std::uint8_t> Le32Bytes(std::uint32_t v) {
+  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
+          static_cast<std::uint8_t>(v >> 24)};
+}
+
+// Wraps packets into Ogg pages of at most `maxSegments` lacing values each, so
+// that packets span pages.
+inline std::vector<std::uint8_t> OggWrap(const std::vector<std::vector<std::uint8_t>>& packets, std::size_t maxSegments,
+                                  std::uint32_t serial = 0x1234) {
+  struct Seg {
+    const std::uint8_t* p;
+    std::size_t n;
+    bool endsPacket;
+  };
+  std::vector<std::vector<Seg>> pages;
+  // The mapping header has a page of its own; the header packets start a new
+  // page, and so does the first audio packet.
+  for (std::size_t k = 0; k < packets.size(); ++k) {
+    const auto& pk = packets[k];
+    const bool firstAudio = !pk.empty() && pk[0] == 0xFF && (k == 0 || packets[k - 1].empty() || packets[k - 1][0] != 0xFF);
+    if (k <= 1 || firstAudio) pages.emplace_back();
+    std::size_t at = 0;
+    for (;;) {
+      const std::size_t n = std::min<std::size_t>(255, pk.size() - at);
+      if (pages.back().size() >= maxSegments) pages.emplace_back();
+      pages.back().push_back({pk.data() + at, n, n < 255});
+      at += n;
+      if (n < 255) break;
+    }
+  }
+  std::vector<std::uint8_t> out;
+  bool continued = false;
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    std::vector<std::uint8_t> page = {'O', 'g', 'g', 'S', 0};
+    std::uint8_t type = continued ? 1 : 0;
+    if (i == 0) type |= 2;
+    if (i + 1 == pages.size()) type |= 4;
+    page.push_back(type);
+    for (int b = 0; b < 8; ++b) page.push_back(0);
+    AppendBytes(page, Le32Bytes(serial));
+    AppendBytes(page, Le32Bytes(static_cast<std::uint32_t>(i)));
+    AppendBytes(page, Le32Bytes(0));
+    page.push_back(static_cast<std::uint8_t>(pages[i].size()));
+    for (const auto& s : pages[i]) page.push_back(static_cast<std::uint8_t>(s.n));
+    for (const auto& s : pages[i]) page.insert(page.end(), s.p, s.p + s.n);
+    const std::uint32_t crc = tavrin::OggCrc32(page);
+    for (int b = 0; b < 4; ++b) page[22 + b] = static_cast<std::uint8_t>(crc >> (8 * b));
+    AppendBytes(out, page);
+    continued = !pages[i].back().endsPacket;
+  }
+  return out;
+}
+
+// Splits a hand-made native stream of mono 16-bit constant frames into Ogg packets.
+inline std::vector<std::vector<std::uint8_t>> OggPackets(const std::vector<std::uint8_t>& native, std::size_t frameBytes,
+                                                  std::size_t frames) {
+  std::vector<std::vector<std::uint8_t>> packets;
+  std::vector<std::uint8_t> head = {0x7F, 'F', 'L', 'A', 'C', 1, 0, 0, 0};
+  head.insert(head.end(), native.begin(), native.begin() + 4 + 38);
+  head[13] &= 0x7F;
+  packets.push_back(head);
+  std::size_t at = 4 + 38;
+  const std::size_t framesAt = native.size() - frameBytes * frames;
+  while (at < framesAt) {
+    const std::size_t len = 4 + ((static_cast<std::size_t>(native[at + 1]) << 16) | (native[at + 2] << 8) | native[at + 3]);
+    packets.emplace_back(native.begin() + static_cast<std::ptrdiff_t>(at), native.begin() + static_cast<std::ptrdiff_t>(at + len));
+    at += len;
+  }
+  for (std::size_t i = 0; i < frames; ++i)
+    packets.emplace_back(native.begin() + static_cast<std::ptrdiff_t>(framesAt + i * frameBytes),
+                         native.begin() + static_cast<std::ptrdiff_t>(framesAt + (i + 1) * frameBytes));
+  return packets;
 }
 
 }  // namespace tavrin_test
