@@ -345,3 +345,20 @@ TEST(AiffReader, CommCutByTheEndOfTheFileIsTruncationNotFormat) {
 
 }  // namespace
 }  // namespace tavrin
+
+namespace tavrin {
+namespace {
+
+TEST(AiffReader, ChunkSizeNearFourGigabytesEndsTheWalk) {
+  DecodedAudio a;
+  // An odd size of 2^32 - 1 after the sound: the walk ends, the file reads.
+  ASSERT_EQ(Decode(Form("AIFF", {Comm(1, 1, 16, 8000), Ssnd({0x40, 0}), Bytes().tag("junk").be32(0xFFFFFFFFu).b}), a),
+            0u);
+  EXPECT_EQ(a.frames.at(0), 0.5f);
+  // The same before "COMM": nothing after it is seen, so there is no kind.
+  EXPECT_EQ(Decode(Form("AIFF", {Bytes().tag("junk").be32(0xFFFFFFF0u).b, Comm(1, 1, 16, 8000), Ssnd({0x40, 0})}), a),
+            13u);
+}
+
+}  // namespace
+}  // namespace tavrin
