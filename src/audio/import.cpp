@@ -175,7 +175,11 @@ Result ImportDecoded(Sound& sound, Utf8View name, DecodedAudio& audio, bool from
   }
   if (informed) {
     const std::int64_t n = s.frameCount();
-    if (MarkerBeyond(s.markers.start, n) || MarkerBeyond(s.markers.loop, n) || MarkerBeyond(s.markers.end, n)) {
+    // Markers out of order (a file loop that starts after its end, a start
+    // past the end) would make a sample the card cannot hold: back to the
+    // defaults as for markers beyond the frames.
+    if (MarkerBeyond(s.markers.start, n) || MarkerBeyond(s.markers.loop, n) || MarkerBeyond(s.markers.end, n) ||
+        s.markers.loop > s.markers.end || s.markers.start > s.markers.end) {
       SetDefaultMarkers(s, sound.soundType);
     }
   }

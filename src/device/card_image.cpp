@@ -119,12 +119,15 @@ void OrderZones(Sound& sound) {
 }
 
 // Markers must describe a loadable sample: within 0..frame count, start and
-// loop not past end. A sample without frames may have them unset.
+// loop not past end. A sample without frames may have them unset. A negative
+// loop (a drum import of fewer than 5 frames puts it before the first frame)
+// is stored as 0: an address before the block would make the loader read the
+// previous block's values as this sample's.
 bool MarkersStorable(const SampleData& s) {
   const std::int64_t n = s.frameCount();
   const MarkerSet& m = s.markers;
   if (n == 0 && m.start <= 0 && m.loop <= 0 && m.end <= 0) return true;
-  return m.start >= 0 && m.loop >= 0 && m.end >= 0 && m.end <= n && m.start <= m.end && m.loop <= m.end;
+  return m.start >= 0 && m.end >= 0 && m.end <= n && m.start <= m.end && m.loop <= m.end;
 }
 
 std::int64_t MarkerOrZero(std::int64_t v) { return v < 0 ? 0 : v; }

@@ -214,6 +214,22 @@ TEST(ImportDecoded, SmplLoopBeyondTheFramesResetsMarkersKeepsFlags) {
   EXPECT_TRUE(s.loopOn);
 }
 
+TEST(ImportDecoded, SmplLoopStartingAfterItsEndResetsMarkers) {
+  for (std::uint32_t start : {900u, 1000u}) {
+    Sound sound;
+    DecodedAudio a = Quiet(31250, 1000);
+    a.hasSmpl = true;
+    a.unityNote = 60;
+    a.loops.push_back(SmplLoop{0, 0, start, 500, 0, 0});
+    ASSERT_EQ(ImportDecoded(sound, "x", a, true), 0u);
+    const SampleData& s = sound.samples.at(0);
+    EXPECT_EQ(s.markers.start, 0);
+    EXPECT_EQ(s.markers.loop, 500);
+    EXPECT_EQ(s.markers.end, 1000);
+    EXPECT_EQ(s.loopFlags, 4u);
+  }
+}
+
 TEST(ImportDecoded, SmplWithoutLoopsIsStillInformed) {
   Sound sound;
   DecodedAudio a = Quiet(31250, 100);

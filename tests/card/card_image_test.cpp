@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "card/card_file.h"
 #include "card_test_util.h"
 
 namespace tavrin {
@@ -349,8 +350,27 @@ TEST(CardImage, MarkersOutsideTheFramesAreRefused) {
   EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kTooMuchData);
   doc.multisounds[0].samples[0].markers = {0, -1, -1, -1};  // unset with frames
   EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kTooMuchData);
+  doc.multisounds[0].samples[0].markers = {0, 3, 9, 8};  // loop past end
+  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kTooMuchData);
   doc.multisounds[0].samples[0].markers = {0, 3, 5, 8};
   EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kOk);
+}
+
+TEST(CardImage, NegativeLoopOfAShortDrumIsStoredAsZero) {
+  CardDocument doc;
+  AddMulti(doc, "M").samples.push_back(RampSample(4, 500));
+  SampleData drum = RampSample(3, 9);
+  drum.markers.loop = -2;  // what a drum import of 3 frames gives
+  AddDrum(doc, "D").samples.push_back(drum);
+  CardImage image;
+  ASSERT_EQ(BuildCardImage(doc, CardLayout::File, image), kOk);
+  const std::size_t rec = 2 * Le32(image, 40) + 14;
+  EXPECT_EQ(Le24(image, rec + 6), 32u + 4);  // the drum block's own first value
+  CardDocument loaded;
+  std::vector<std::uint8_t> bytes(image.begin(), image.end());
+  ASSERT_EQ(ParseCardFile(bytes, loaded), kOk);
+  EXPECT_EQ(loaded.drumsounds[0].samples[0].frames, drum.frames);
+  EXPECT_EQ(loaded.drumsounds[0].samples[0].markers.loop, 0);
 }
 
 }  // namespace
