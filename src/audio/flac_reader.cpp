@@ -7,8 +7,10 @@
 
 #include "app/alloc.h"
 #include "app/file_io.h"
+#include "audio/byte_view.h"
 #include "audio/flac_decoder.h"
 #include "audio/readers.h"
+#include "audio/riff_chunks.h"
 
 namespace tavrin {
 namespace {
@@ -39,26 +41,6 @@ void ClearDecodedAudio(DecodedAudio& out) {
   out.samplerData.clear();
 }
 
-// A RIFF "smpl" chunk's payload, with the WAV reader's rule: the chunk size
-// must be exactly 36 + 24 × loops + sampler-data size, else it is ignored.
-Result TakeSmplChunk(std::span<const std::uint8_t> p, DecodedAudio& out) {
-  if (p.size() < 36) return kOk;
-  const std::uint32_t loopCount = Le32(&p[28]);
-  const std::uint32_t samplerSize = Le32(&p[32]);
-  if (36 + 24 * static_cast<std::uint64_t>(loopCount) + samplerSize != p.size()) return kOk;
-  if (Result r = TryResize(out.loops, loopCount); r != kOk) return r;
-  if (Result r = TryResize(out.samplerData, samplerSize); r != kOk) return r;
-  out.hasSmpl = true;
-  out.unityNote = p[12];
-  out.pitchFraction = Le32(&p[16]);
-  for (std::uint32_t i = 0; i < loopCount; ++i) {
-    const std::uint8_t* l = &p[36 + 24 * static_cast<std::size_t>(i)];
-    out.loops[i] = SmplLoop{Le32(l), Le32(l + 4), Le32(l + 8), Le32(l + 12), Le32(l + 16), Le32(l + 20)};
-  }
-  if (samplerSize) std::memcpy(out.samplerData.data(), &p[36 + 24 * static_cast<std::size_t>(loopCount)], samplerSize);
-  return kOk;
-}
-
 // An APPLICATION block. Encoders that keep a WAV file's foreign chunks put
 // each one into its own "riff" block: the RIFF header ("RIFF", size, "WAVE"),
 // every chunk before the audio in full, and the "data" chunk as its bare
@@ -75,7 +57,12 @@ Result TakeApplicationBlock(std::span<const std::uint8_t> data, DecodedAudio& ou
     return kOk;
   const std::uint32_t size = Le32(chunk.data() + 4);
   if (size > chunk.size() - 8) return kBadFormat;
-  if (std::memcmp(id, "smpl", 4) == 0) return TakeSmplChunk(chunk.subspan(8, size), out);
+  if (std::memcmp(id, "smpl", 4) == 0) {
+    // The WAV reader's own "smpl" parsing, on a view of just this chunk (its
+    // size rule: 36 + 24 × loops + sampler-data size, else ignored).
+    ByteView view(chunk.subspan(0, 8 + static_cast<std::size_t>(size)));
+    return ReadSmplChunk(view, 8, size, out);
+  }
   return kOk;
 }
 
