@@ -142,6 +142,41 @@ TEST(Resources, VersionManifestAndAccelerators) {
   }
 }
 
+TEST(StartUp, InitFailureReport) {
+  BoxAnswerer answerer{IDOK};
+  EXPECT_EQ(ReportInitFailure(L"COM & OLE"), 1);
+  const auto& seen = answerer.Finish();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].caption, L"Tavrin v2.1.0");
+  EXPECT_EQ(seen[0].joined(), L"Can't Initialize 'COM & OLE'!\n\nApplication will Exit");
+}
+
+TEST(StartUp, MessageLoopRoutesAcceleratorsAndReturnsTheQuitCode) {
+  TheDocument().Reset();
+  CurrentCardPath().clear();
+  ASSERT_TRUE(CreateApplicationWindows(SW_SHOW));
+  HWND main = App().mainWindow;
+  Pump();
+  Sound* s = AppendSound(TheDocument().multisounds, SoundType::Multisound);
+  s->name.assign("Gone");
+  RefreshMainWindow();
+  ASSERT_EQ(SendMessageW(MainControl(MainRow::kMultiList), LB_GETCOUNT, 0, 0), 1);
+  // Ctrl+N while the document is unmodified: New at once.
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  PostMessageW(main, WM_KEYDOWN, 'N', 1);
+  PostQuitMessage(7);
+  EXPECT_EQ(RunMessageLoop(), 7);
+  keys[VK_CONTROL] = 0;
+  SetKeyboardState(keys);
+  EXPECT_TRUE(TheDocument().multisounds.empty());
+  EXPECT_EQ(SendMessageW(MainControl(MainRow::kMultiList), LB_GETCOUNT, 0, 0), 0);
+  DestroyWindow(main);
+  Pump();
+}
+
 class MainWindowMoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
