@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
+#include "app/file_io.h"
 #include "audio/flac_reader.h"
 #include "audio/ogg.h"
 #include "audio/readers.h"
@@ -234,6 +236,33 @@ TEST(FlacReader, ReadFlacFromDisk) {
   ASSERT_EQ(a.frames.size(), 100u);
   EXPECT_EQ(a.frames[0], 0.0f);
   EXPECT_EQ(a.peak, 0.0f);
+}
+
+// Makes one kind of file call fail, the way a vanished file or a full disk would.
+struct FailOne : tavrin::FileFaultHook {
+  tavrin::FileOp op;
+  tavrin::Result code;
+  FailOne(tavrin::FileOp o, tavrin::Result c) : op(o), code(c) {}
+  tavrin::Result Check(tavrin::FileOp o) override { return o == op ? code : tavrin::kOk; }
+};
+
+TEST(FlacReader, FileErrorsAreReturned) {
+  TempDir dir;
+  WriteBytes(dir / "x.flac", HandStream(22050, 16, 16, {ConstantFrame({1}, 16)}));
+  for (auto [op, code] : {std::pair{tavrin::FileOp::kOpenRead, tavrin::kAccessDenied},
+                          std::pair{tavrin::FileOp::kRead, tavrin::kDataError}}) {
+    FailOne hook(op, code);
+    tavrin::SetFileFaultHook(&hook);
+    DecodedAudio a;
+    EXPECT_EQ(tavrin::ReadFlac((dir / "x.flac").string(), a), code);
+    tavrin::SetFileFaultHook(nullptr);
+  }
+  // A file over 16 MiB is refused before it is read.
+  std::vector<std::uint8_t> big(16777217, 0);
+  big[0] = 'f';
+  WriteBytes(dir / "big.flac", big);
+  DecodedAudio a;
+  EXPECT_EQ(tavrin::ReadFlac((dir / "big.flac").string(), a), tavrin::kFileTooLarge);
 }
 
 TEST(FlacReader, TestbenchExampleStreams) {
