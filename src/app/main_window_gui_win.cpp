@@ -445,13 +445,11 @@ void Command(HWND hwnd, WPARAM wParam, LPARAM lParam) {
       case IDM_HELP_ABOUT:
         DialogBoxW(App().instance, MAKEINTRESOURCEW(IDD_ABOUT), hwnd, AboutProc);
         return;
-      case 1:
-        // Command 1 from the bank manager: start its clearing worker.
-        DevicePanelStartClearing();
-        return;
       default: return;
     }
   }
+  // Command 1 comes from the bank manager window only (the Enter key's
+  // IDOK from the dialog keyboard handling carries no window).
   if (control == App().bankManagerWindow && LOWORD(wParam) == 1) {
     DevicePanelStartClearing();
     return;

@@ -90,6 +90,11 @@ TEST_F(DeviceWindowTest, SimulatedDeviceSendAndClear) {
   EXPECT_TRUE(IsWindowEnabled(MainControl(MainRow::kBankUpDown)));
   EXPECT_EQ(GetWindowLongPtrW(MainControl(MainRow::kBankEdit), GWL_STYLE) & ES_READONLY, 0);
 
+  // Enter in the main window (IDOK without a window) starts nothing.
+  SendMessageW(main_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  Pump();
+  EXPECT_EQ(WindowText(BankManagerControl(3)), L"Idle");
+
   FillCard(TheDocument(), "TESTCARD");
   RefreshMainWindow();
   // Bank 2 as the target.
