@@ -299,6 +299,26 @@ TEST_F(MainWindowMoreTest, SendRefusesTooMuchDataAndOnlyDwgs) {
   EXPECT_EQ(WindowText(MainControl(MainRow::kStatus)), L"Idle");
 }
 
+TEST_F(MainWindowMoreTest, PromptNoThenCancelledOpenDialogKeepsContentUnmodified) {
+  SendMessageW(main_, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(MainControl(MainRow::kMultiAdd)));
+  BoxAnswerer answerer{IDNO, IDCANCEL};
+  SendMessageW(main_, WM_COMMAND, MAKEWPARAM(40002, 0), 0);
+  const auto& seen = answerer.Finish();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(TheDocument().multisounds.size(), 1u);
+  EXPECT_FALSE(TheDocument().modified);
+}
+
+TEST_F(MainWindowMoreTest, PromptYesThenCancelledSaveAsForgetsTheClose) {
+  SendMessageW(main_, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(MainControl(MainRow::kMultiAdd)));
+  BoxAnswerer answerer{IDYES, IDCANCEL};
+  SendMessageW(main_, WM_CLOSE, 0, 0);
+  ASSERT_EQ(answerer.Finish().size(), 2u);
+  EXPECT_TRUE(IsWindow(main_));
+  EXPECT_TRUE(TheDocument().modified);
+  EXPECT_EQ(WindowText(main_), L"Tavrin v2.1.0 - Unnamed*");
+}
+
 TEST_F(MainWindowMoreTest, OpenDialogLoadsAndStoresLastCardPath) {
   const std::wstring card = SaveCard(L"opened.qz", "OPENED");
   BoxAnswerer answerer(std::vector<test::BoxAnswer>{test::BoxAnswer{IDOK, 0x47C, card}});
