@@ -30,6 +30,44 @@ class GuiEnvironment : public ::testing::Environment {
 };
 ::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
+// Under Wine without a window manager every managed top-level window waits
+// about a second for the manager when it is shown or hidden. This program's
+// windows are made unmanaged through Wine's per-program setting; a first run
+// that has to add the setting starts itself again so that it takes effect.
+struct UnmanagedWindowsUnderWine {
+  UnmanagedWindowsUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (!ntdll || !GetProcAddress(ntdll, "wine_get_version")) return;
+    wchar_t exe[MAX_PATH + 1] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    const wchar_t* name = exe;
+    for (const wchar_t* p = exe; *p; ++p)
+      if (*p == L'\\' || *p == L'/') name = p + 1;
+    std::wstring key = L"Software\\Wine\\AppDefaults\\";
+    key += name;
+    key += L"\\X11 Driver";
+    wchar_t value[8] = {};
+    DWORD bytes = sizeof(value);
+    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"Managed", RRF_RT_REG_SZ, nullptr, value, &bytes) ==
+        ERROR_SUCCESS)
+      return;
+    if (RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Managed", REG_SZ, L"N", 2 * sizeof(wchar_t)) !=
+        ERROR_SUCCESS)
+      return;
+    std::wstring command = GetCommandLineW();
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    ExitProcess(code);
+  }
+};
+const UnmanagedWindowsUnderWine g_unmanaged;
+
 struct FindBox {
   DWORD pid;
   HWND found;
