@@ -155,6 +155,43 @@ TEST_F(DeviceWindowTest, SimulatedDeviceSendAndClear) {
   EXPECT_FALSE(IsWindowVisible(bank));
 }
 
+TEST_F(DeviceWindowTest, BankManagerLayoutAndClose) {
+  HWND bank = App().bankManagerWindow;
+  RECT wr = {};
+  GetWindowRect(bank, &wr);
+  SendMessageW(bank, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&wr));
+  RECT client = {};
+  GetClientRect(bank, &client);
+  EXPECT_EQ(client.right, 360);
+  EXPECT_EQ(client.bottom, 580);
+  const int expected[4][4] = {{10, 10, 340, 498}, {10, 518, 200, 23}, {250, 518, 100, 23}, {10, 547, 360, 23}};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    const RECT r = test::ChildRect(BankManagerControl(static_cast<std::size_t>(i)));
+    EXPECT_EQ(r.left, expected[i][0]);
+    EXPECT_EQ(r.top, expected[i][1]);
+    EXPECT_EQ(r.right - r.left, expected[i][2]);
+    EXPECT_EQ(r.bottom - r.top, expected[i][3]);
+  }
+  EXPECT_EQ(WindowText(BankManagerControl(1)), L"Clear Selected Bank");
+  EXPECT_EQ(WindowText(BankManagerControl(2)), L"OK");
+  wchar_t header[32] = {};
+  LVCOLUMNW col = {};
+  col.mask = LVCF_TEXT | LVCF_WIDTH;
+  col.pszText = header;
+  col.cchTextMax = 32;
+  SendMessageW(BankManagerControl(0), LVM_GETCOLUMNW, 0, reinterpret_cast<LPARAM>(&col));
+  EXPECT_STREQ(header, L"Bank-Nr.");
+  EXPECT_EQ(col.cx, 70);
+  SendMessageW(BankManagerControl(0), LVM_GETCOLUMNW, 1, reinterpret_cast<LPARAM>(&col));
+  EXPECT_STREQ(header, L"Name");
+  // Closing only hides it.
+  ShowWindow(bank, SW_SHOW);
+  SendMessageW(bank, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(IsWindow(bank));
+  EXPECT_FALSE(IsWindowVisible(bank));
+}
+
 // --- Two processes -----------------------------------------------------------------
 
 std::wstring ExePath() {
