@@ -21,6 +21,10 @@ wine_env_start() {
     wineserver -w || true
   fi
   wineserver -p 120 >/dev/null 2>&1 || true
+  # Start Wine's own background processes (services, device manager) now,
+  # with no terminal or pipe attached: started by the first test program they
+  # would inherit its output pipe and keep CTest waiting for it to close.
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
 }
 
 wine_env_stop() {

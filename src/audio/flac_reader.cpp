@@ -29,18 +29,6 @@ std::uint32_t Be32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
 }
 
-void ClearDecodedAudio(DecodedAudio& out) {
-  out.frames.clear();
-  out.channelCount = 0;
-  out.sampleRate = 0;
-  out.peak = 0.0f;
-  out.hasSmpl = false;
-  out.unityNote = 0;
-  out.pitchFraction = 0;
-  out.loops.clear();
-  out.samplerData.clear();
-}
-
 // An APPLICATION block. Encoders that keep a WAV file's foreign chunks put
 // each one into its own "riff" block: the RIFF header ("RIFF", size, "WAVE"),
 // every chunk before the audio in full, and the "data" chunk as its bare
@@ -96,7 +84,7 @@ Result AppendFrame(const FlacDecoder& dec, DecodedAudio& out, std::uint64_t maxF
 
 Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out, std::uint64_t maxFrames) {
   if (maxFrames > kFlacMaxImportFrames) maxFrames = kFlacMaxImportFrames;
-  ClearDecodedAudio(out);
+  out = DecodedAudio{};
   FlacDecoder dec;
   if (Result r = dec.Open(bytes); r != kOk) return r == kOutOfMemory ? r : kBadFormat;
 

@@ -98,15 +98,7 @@ Result ParseSmplChunk(std::span<const std::uint8_t> payload, DecodedAudio& out) 
 }
 
 Result DecodeWav(std::span<const std::uint8_t> bytes, DecodedAudio& out) {
-  out.frames.clear();
-  out.channelCount = 0;
-  out.sampleRate = 0;
-  out.peak = 0.0f;
-  out.hasSmpl = false;
-  out.unityNote = 0;
-  out.pitchFraction = 0;
-  out.loops.clear();
-  out.samplerData.clear();
+  out = DecodedAudio{};
 
   ByteView view(bytes);
   if (view.Tag(0) != FourCC("RIFF")) return kBadFormat;
