@@ -67,12 +67,12 @@ int main(int argc, char** argv) {
 
   // Encoded files, where the tool is there.
   if (std::system("command -v flac >/dev/null 2>&1") == 0) {
-    struct Spec {
+    struct Encoding {
       unsigned bits, channels, rate;
       const char* options;
-    } specs[] = {{16, 2, 44100, "-8"}, {16, 1, 22050, "-0"}, {24, 2, 48000, "-5"},
+    } encodings[] = {{16, 2, 44100, "-8"}, {16, 1, 22050, "-0"}, {24, 2, 48000, "-5"},
                  {8, 1, 8000, "-8"},   {32, 2, 44100, "-5"}, {16, 6, 32000, "-3"}};
-    for (const Spec& s : specs) {
+    for (const Encoding& s : encodings) {
       // A slow ramp plus small pseudo-random noise: predictable enough for
       // the predictors, noisy enough for the residual coder.
       std::vector<std::int32_t> samples;
