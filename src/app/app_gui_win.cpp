@@ -231,7 +231,7 @@ void ReadCommandLinePath() {
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (!argv) return;
-  if (CommandLineHasPath(argc)) g_app.startupPath.assignUtf16(Utf16View(reinterpret_cast<const char16_t*>(argv[1])));
+  if (CommandLineHasPath(argc)) g_app.startupPath.assign(Utf16View(reinterpret_cast<const char16_t*>(argv[1])));
   LocalFree(argv);
 }
 

@@ -32,7 +32,7 @@ struct Application {
   HACCEL accelerators = nullptr;
   // The card-file named on the command line, loaded by the main window's
   // creation (empty when none).
-  Utf8Text<260> startupPath;
+  Utf16Text<1024> startupPath;
 };
 Application& App();
 

@@ -39,7 +39,13 @@ void StoreLastCardPath(const wchar_t* file) {
                   static_cast<DWORD>((folder.length + 1) * sizeof(wchar_t)));
 }
 
-// Shows the open or save dialog; the chosen path in UTF-8, false on cancel.
+void ShowPathTooLong() {
+  Utf16Text<128> text = LoadFailureText(kPathTooLongReason);
+  AppMessageBox(App().mainWindow, W(text.terminated()), MB_OK | MB_ICONERROR);
+}
+
+// Shows the open or save dialog; the chosen path in UTF-8, false on cancel or
+// when the path is too long to keep.
 bool ShowCardDialog(bool save, Utf8Text<260>& chosen) {
   wchar_t file[261] = {};
   wchar_t initial[261] = {};
@@ -61,7 +67,14 @@ bool ShowCardDialog(bool save, Utf8Text<260>& chosen) {
     if (!GetOpenFileNameW(&ofn)) return false;
   }
   StoreLastCardPath(file);
-  chosen.assignUtf16(Utf16View(reinterpret_cast<const char16_t*>(file)));
+  if (!AssignPathFromUtf16(chosen, Utf16View(reinterpret_cast<const char16_t*>(file)))) {
+    if (save) {
+      AppMessageBox(App().mainWindow, W(kSaveFailedText), MB_OK | MB_ICONERROR);
+    } else {
+      ShowPathTooLong();
+    }
+    return false;
+  }
   return true;
 }
 
@@ -193,6 +206,15 @@ void CommandOpenPath(Utf8View path, PathSource source) {
   }
   if (source == PathSource::SecondInstance && SameCardPath(path, CurrentCardPath().view())) return;
   LoadStep(path);
+}
+
+void CommandOpenPath16(Utf16View path, PathSource source) {
+  Utf8Text<260> utf8;
+  if (!AssignPathFromUtf16(utf8, path)) {
+    ShowPathTooLong();
+    return;
+  }
+  CommandOpenPath(utf8.view(), source);
 }
 
 }  // namespace tavrin

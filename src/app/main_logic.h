@@ -34,6 +34,9 @@ Utf16Text<256> InitFailureText(Utf16View what);
 Utf16Text<128> LoadFailureText(Utf8View reason);
 
 inline constexpr char16_t kSaveFailedText[] = u"Can't save the card-file";
+// The reason shown for a path whose UTF-8 form would not fit the 260 bytes a
+// path is kept in (cutting it would name another file).
+inline constexpr char kPathTooLongReason[] = "The path is too long";
 inline constexpr char16_t kSavePromptText[] =
     u"Do you want to save the changes you made in the card-file?\n\n"
     u"Your changes will be lost if you don\u2019t save them.";

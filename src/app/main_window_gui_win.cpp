@@ -68,7 +68,7 @@ struct MainState {
 MainState g_state;
 Utf8Text<260> g_currentPath;
 // A path handed over by a second instance, opened by kMsgOpenHandOver.
-Utf8Text<260> g_handOverPath;
+Utf16Text<1024> g_handOverPath;
 constexpr UINT kMsgOpenHandOver = WM_USER + 202;
 
 HWND Row(std::size_t row) { return g_table[row].hwnd; }
@@ -256,10 +256,8 @@ bool DropCallback(int op, HDROP drop) {
   Utf16Text<261> path;
   if (!FirstCardFile(drop, path)) return false;
   if (op == 3) {
-    Utf8Text<260> utf8;
-    utf8.assignUtf16(path.view());
     SetForegroundWindow(App().mainWindow);
-    CommandOpenPath(utf8.view(), PathSource::Dropped);
+    CommandOpenPath16(path.view(), PathSource::Dropped);
   }
   return true;
 }
@@ -411,8 +409,8 @@ bool CreateMainWindow(HWND hwnd) {
   }
 
   if (!App().startupPath.empty()) {
-    Utf8Text<260> path = App().startupPath;
-    CommandOpenPath(path.view(), PathSource::CommandLine);
+    const Utf16Text<1024> path = App().startupPath;
+    CommandOpenPath16(path.view(), PathSource::CommandLine);
   }
   return true;
 }
@@ -578,7 +576,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
       const COPYDATASTRUCT* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
       Utf16View path;
       if (!cds || !AcceptHandOver(cds->dwData, cds->cbData, cds->lpData, path)) return FALSE;
-      g_handOverPath.assignUtf16(path);
+      g_handOverPath.assign(path);
       PostMessageW(hwnd, kMsgOpenHandOver, 0, 0);
       return TRUE;
     }
@@ -586,9 +584,9 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
       // The sound editor is closed first when it is open.
       if (!IsWindowEnabled(hwnd) && App().editorWindow && IsWindowVisible(App().editorWindow))
         SendMessageW(App().editorWindow, WM_CLOSE, 0, 0);
-      Utf8Text<260> path = g_handOverPath;
+      const Utf16Text<1024> path = g_handOverPath;
       g_handOverPath.clear();
-      if (!path.empty()) CommandOpenPath(path.view(), PathSource::SecondInstance);
+      if (!path.empty()) CommandOpenPath16(path.view(), PathSource::SecondInstance);
       return 0;
     }
     case WM_COMMAND:

@@ -67,6 +67,8 @@ void CommandSaveAs();
 // command line.
 enum class PathSource { CommandLine, SecondInstance, Dropped };
 void CommandOpenPath(Utf8View path, PathSource source);
+// The same for a path in UTF-16: a path too long to keep is reported, never cut.
+void CommandOpenPath16(Utf16View path, PathSource source);
 // Closing the main window: prompts when modified.
 void CommandClose();
 // Load step: load, report, refresh, select the first entries, focus.

@@ -160,6 +160,23 @@ void AppendDecimal8Raw(char* buf, std::size_t cap, std::size_t& len, std::uint32
   while (take > 0) buf[len++] = digits[--take];
 }
 
+bool Utf8LengthOfUtf16(Utf16View text, std::size_t& length) {
+  length = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t u = text[i];
+    if (IsHighSurrogate(u)) {
+      if (i + 1 >= text.size() || !IsLowSurrogate(text[i + 1])) return false;
+      length += 4;
+      ++i;
+    } else if (IsLowSurrogate(u)) {
+      return false;
+    } else {
+      length += u < 0x80 ? 1 : (u < 0x800 ? 2 : 3);
+    }
+  }
+  return true;
+}
+
 bool EqualUtf16(Utf16View a, Utf16View b) { return a == b; }
 
 bool EqualUtf8NoCase(Utf8View a, Utf8View b) {

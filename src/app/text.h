@@ -68,6 +68,22 @@ struct Utf16Text {
   }
 };
 
+// The UTF-8 length of a UTF-16 text; false when it holds an unpaired
+// surrogate (which the conversion would drop).
+bool Utf8LengthOfUtf16(Utf16View text, std::size_t& length);
+
+// Converts a path to UTF-8 only when every character fits: a path that would
+// be cut, or lose a character, names another file and is refused (false,
+// `out` left empty).
+template <std::size_t N>
+bool AssignPathFromUtf16(Utf8Text<N>& out, Utf16View path) {
+  out.clear();
+  std::size_t length = 0;
+  if (!Utf8LengthOfUtf16(path, length) || length > N) return false;
+  out.assignUtf16(path);
+  return true;
+}
+
 bool EqualUtf16(Utf16View a, Utf16View b);
 
 // Case-insensitive comparison: equal byte lengths, and code point by code

@@ -122,6 +122,20 @@ TEST(EqualUtf8NoCase, FoldingTable) {
   EXPECT_TRUE(EqualUtf8NoCase("", ""));
 }
 
+TEST(AssignPathFromUtf16, RefusesPathsThatWouldBeCut) {
+  Utf8Text<10> out;
+  EXPECT_TRUE(AssignPathFromUtf16(out, u"C:\\a\\b.qz"));
+  EXPECT_EQ(out.view(), "C:\\a\\b.qz");
+  EXPECT_TRUE(AssignPathFromUtf16(out, u"C:\\\u00E9\u00E9.qz"));  // exactly 10 bytes
+  EXPECT_EQ(out.length, 10u);
+  EXPECT_FALSE(AssignPathFromUtf16(out, u"C:\\\u00E9\u00E9\u00E9.qz"));  // 12 bytes: refused
+  EXPECT_TRUE(out.empty());
+  const char16_t lone[] = {u'a', 0xD800, u'b'};
+  EXPECT_FALSE(AssignPathFromUtf16(out, Utf16View(lone, 3)));
+  EXPECT_TRUE(AssignPathFromUtf16(out, u"\U0001F3B9"));
+  EXPECT_EQ(out.length, 4u);
+}
+
 TEST(EqualUtf16, LengthsAndUnits) {
   EXPECT_TRUE(EqualUtf16(u"abc", u"abc"));
   EXPECT_FALSE(EqualUtf16(u"abc", u"abC"));

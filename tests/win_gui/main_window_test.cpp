@@ -464,6 +464,23 @@ TEST_F(MainWindowTest, HandOverLoadsOnlyValidCopyData) {
   EXPECT_EQ(GetFocus(), Control(MainRow::kMultiList));
 }
 
+TEST_F(MainWindowTest, HandedOverPathTooLongToKeepIsReportedNotCut) {
+  // 130 characters of two UTF-8 bytes each: more than the 260 bytes a path
+  // is kept in. Cut, it would name another file.
+  const std::wstring path = test::ScratchFolder() + std::wstring(130, L'\u00E9') + L".qz";
+  COPYDATASTRUCT cds = {};
+  cds.dwData = 1;
+  cds.cbData = static_cast<DWORD>(path.size() * 2);
+  cds.lpData = const_cast<wchar_t*>(path.c_str());
+  BoxAnswerer answerer{IDOK};
+  EXPECT_EQ(SendMessageW(main_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds)), TRUE);
+  Pump();
+  const auto& seen = answerer.Finish();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].joined(), L"Can't load the card-file\n\nThe path is too long");
+  EXPECT_EQ(WindowText(main_), Title(L" - Unnamed"));
+}
+
 TEST_F(MainWindowTest, EditedSoundReplacesTheOpenedSound) {
   Click(MainRow::kMultiAdd);
   Click(MainRow::kMultiAdd);
