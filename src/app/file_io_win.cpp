@@ -31,8 +31,7 @@ const wchar_t* Wide(Utf16Text<261>& t) { return reinterpret_cast<const wchar_t*>
 Result ReadWholeFile(Utf8View path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
   if (path.empty()) return kInvalidArgument;
   Utf16Text<261> wpath;
-  wpath.assignUtf8(path);
-  if (wpath.length >= 261) return kInvalidArgument;
+  if (!AssignPathFromUtf8(wpath, path)) return kInvalidArgument;
   if (Result f = detail::CheckFileFault(FileOp::kOpenRead)) return f;
   Handle file;
   file.h = CreateFileW(Wide(wpath), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -60,11 +59,15 @@ Result ReadWholeFile(Utf8View path, std::uint64_t maxBytes, std::vector<std::uin
 
 Result WriteWholeFile(Utf8View path, std::span<const std::uint8_t> data) {
   if (path.empty()) return kInvalidArgument;
+  // A path that does not convert whole would name another file: refused.
   Utf16Text<261> target;
-  target.assignUtf8(path);
+  if (!AssignPathFromUtf8(target, path)) return kInvalidArgument;
+  static constexpr char16_t kSuffix[] = u".tavrin-partial";
   Utf16Text<261> temp = target;
-  temp.append(u".tavrin-partial");
-  if (target.length >= 261 || temp.length >= 261) return kInvalidArgument;
+  temp.append(kSuffix);
+  if (temp.length >= 261 || temp.length != target.length + sizeof(kSuffix) / sizeof(char16_t) - 1) {
+    return kInvalidArgument;
+  }
 
   if (Result f = detail::CheckFileFault(FileOp::kOpenWrite)) return f;
   Handle file;

@@ -177,6 +177,26 @@ bool Utf8LengthOfUtf16(Utf16View text, std::size_t& length) {
   return true;
 }
 
+bool Utf16LengthOfUtf8(Utf8View text, std::size_t& length) {
+  length = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const std::size_t n = SequenceLength(lead);
+    if (n == 0 || i + n > text.size()) return false;
+    std::uint32_t cp = n == 1 ? lead : (lead & (0x7Fu >> n));
+    for (std::size_t k = 1; k < n; ++k) {
+      const unsigned char c = static_cast<unsigned char>(text[i + k]);
+      if (!IsContinuation(c)) return false;
+      cp = (cp << 6) | (c & 0x3Fu);
+    }
+    if (cp > 0x10FFFF) return false;
+    length += cp >= 0x10000 ? 2 : 1;
+    i += n;
+  }
+  return true;
+}
+
 bool EqualUtf16(Utf16View a, Utf16View b) { return a == b; }
 
 bool EqualUtf8NoCase(Utf8View a, Utf8View b) {

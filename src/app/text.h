@@ -84,6 +84,21 @@ bool AssignPathFromUtf16(Utf8Text<N>& out, Utf16View path) {
   return true;
 }
 
+// The UTF-16 length of a UTF-8 text; false when it holds a byte sequence the
+// conversion would skip.
+bool Utf16LengthOfUtf8(Utf8View text, std::size_t& length);
+
+// Converts a path to UTF-16 only when every character fits with room left
+// for the terminating zero; otherwise false and `out` empty.
+template <std::size_t N>
+bool AssignPathFromUtf8(Utf16Text<N>& out, Utf8View path) {
+  out.clear();
+  std::size_t length = 0;
+  if (!Utf16LengthOfUtf8(path, length) || length >= N) return false;
+  out.assignUtf8(path);
+  return true;
+}
+
 bool EqualUtf16(Utf16View a, Utf16View b);
 
 // Case-insensitive comparison: equal byte lengths, and code point by code

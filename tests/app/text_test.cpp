@@ -136,6 +136,19 @@ TEST(AssignPathFromUtf16, RefusesPathsThatWouldBeCut) {
   EXPECT_EQ(out.length, 4u);
 }
 
+TEST(AssignPathFromUtf8, RefusesPathsThatWouldBeCutOrChanged) {
+  Utf16Text<5> out;
+  EXPECT_TRUE(AssignPathFromUtf8(out, "ab\xC3\xA9"));
+  EXPECT_EQ(out.view(), u"ab\u00E9");
+  EXPECT_FALSE(AssignPathFromUtf8(out, "abc\xF0\x9F\x8E\xB9"));  // 5 units leave no room for the zero
+  EXPECT_EQ(out.length, 0u);
+  EXPECT_FALSE(AssignPathFromUtf8(out, "abcd\xF0\x9F\x8E\xB9"));
+  EXPECT_FALSE(AssignPathFromUtf8(out, "a\x80"));  // a byte the conversion would skip
+  EXPECT_FALSE(AssignPathFromUtf8(out, "a\xC3"));
+  EXPECT_TRUE(AssignPathFromUtf8(out, "ab\xF0\x9F\x8E\xB9"));
+  EXPECT_EQ(out.length, 4u);
+}
+
 TEST(EqualUtf16, LengthsAndUnits) {
   EXPECT_TRUE(EqualUtf16(u"abc", u"abc"));
   EXPECT_FALSE(EqualUtf16(u"abc", u"abC"));
