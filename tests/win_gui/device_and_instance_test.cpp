@@ -41,22 +41,8 @@ std::wstring SaveCard(const wchar_t* fileName, const char* cardName) {
   return path;
 }
 
-class DeviceWindowTest : public ::testing::Test {
+class DeviceWindowTest : public test::MainWindowFixture {
  protected:
-  void SetUp() override {
-    TheDocument().Reset();
-    CurrentCardPath().clear();
-    ASSERT_TRUE(CreateApplicationWindows(SW_SHOW));
-    main_ = App().mainWindow;
-    Pump();
-  }
-  void TearDown() override {
-    if (main_ && IsWindow(main_)) {
-      TheDocument().modified = false;
-      DestroyWindow(main_);
-    }
-    Pump();
-  }
   void Click(HWND parent, HWND button) {
     SendMessageW(parent, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(button));
   }
@@ -75,7 +61,6 @@ class DeviceWindowTest : public ::testing::Test {
     item.state = on ? LVIS_SELECTED : 0;
     SendMessageW(BankManagerControl(0), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
   }
-  HWND main_ = nullptr;
 };
 
 TEST_F(DeviceWindowTest, SimulatedDeviceSendAndClear) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_gui_win.h"
+#include "app/main_window_gui_win.h"
 
 namespace tavrin::test {
 namespace {
@@ -190,6 +191,23 @@ void BoxAnswerer::Run() {
     while (IsWindow(f.found) && IsWindowVisible(f.found) && GetTickCount64() < gone) Sleep(20);
     last = f.found;
   }
+}
+
+void MainWindowFixture::SetUp() {
+  TheDocument().Reset();
+  CurrentCardPath().clear();
+  ASSERT_TRUE(CreateApplicationWindows(SW_SHOW));
+  main_ = App().mainWindow;
+  ASSERT_NE(main_, nullptr);
+  Pump();
+}
+
+void MainWindowFixture::TearDown() {
+  if (main_ && IsWindow(main_)) {
+    TheDocument().modified = false;
+    DestroyWindow(main_);
+  }
+  Pump();
 }
 
 }  // namespace tavrin::test

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <initializer_list>
 #include <string>
@@ -69,6 +71,15 @@ class BoxAnswerer {
   std::vector<BoxSeen> seen_;
   std::thread thread_;
   bool joined_ = false;
+};
+
+// A fresh empty document and a shown main window for each test; the window
+// is destroyed afterwards without a save-changes prompt.
+class MainWindowFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  HWND main_ = nullptr;
 };
 
 }  // namespace tavrin::test

@@ -24,23 +24,8 @@ constexpr wchar_t kTitle[] = L"Tavrin v2.1.0";
 
 std::wstring Title(const wchar_t* suffix) { return std::wstring(kTitle) + suffix; }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public test::MainWindowFixture {
  protected:
-  void SetUp() override {
-    TheDocument().Reset();
-    CurrentCardPath().clear();
-    ASSERT_TRUE(CreateApplicationWindows(SW_SHOW));
-    main_ = App().mainWindow;
-    ASSERT_NE(main_, nullptr);
-    Pump();
-  }
-  void TearDown() override {
-    if (main_ && IsWindow(main_)) {
-      TheDocument().modified = false;
-      DestroyWindow(main_);
-    }
-    Pump();
-  }
   HWND Control(std::size_t row) { return MainControl(row); }
   void Click(std::size_t row) {
     SendMessageW(main_, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(Control(row)));
@@ -85,7 +70,6 @@ class MainWindowTest : public ::testing::Test {
     EXPECT_EQ(SaveCardFile(utf8.view(), doc), kOk);
     return path;
   }
-  HWND main_ = nullptr;
 };
 
 TEST_F(MainWindowTest, ControlsAndCaptions) {

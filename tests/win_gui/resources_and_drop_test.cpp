@@ -177,23 +177,8 @@ TEST(StartUp, MessageLoopRoutesAcceleratorsAndReturnsTheQuitCode) {
   Pump();
 }
 
-class MainWindowMoreTest : public ::testing::Test {
+class MainWindowMoreTest : public test::MainWindowFixture {
  protected:
-  void SetUp() override {
-    TheDocument().Reset();
-    CurrentCardPath().clear();
-    ASSERT_TRUE(CreateApplicationWindows(SW_SHOW));
-    main_ = App().mainWindow;
-    Pump();
-  }
-  void TearDown() override {
-    if (main_ && IsWindow(main_)) {
-      TheDocument().modified = false;
-      DestroyWindow(main_);
-    }
-    Pump();
-  }
-  HWND main_ = nullptr;
 };
 
 TEST_F(MainWindowMoreTest, DroppingCardFiles) {
