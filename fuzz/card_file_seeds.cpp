@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "seed_file.h"
+
 #include "card/card_file.h"
 #include "device/card_image.h"
 
@@ -17,13 +19,6 @@ SampleData Sample(std::size_t n, std::uint8_t root, std::int64_t loop) {
   s.rootNote = root;
   s.loopFlags = 4;
   return s;
-}
-
-void Write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
 }
 
 }  // namespace

@@ -7,18 +7,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "seed_file.h"
+
 #include "../tests/flac/flac_test_util.h"
 
 using namespace tavrin_test;
 
 namespace {
-
-void Write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-}
 
 HandFrame Verbatim(unsigned channels, unsigned n, unsigned bits, int seed) {
   HandFrame f;

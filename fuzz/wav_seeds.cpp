@@ -4,18 +4,13 @@
 #include <cstdio>
 #include <string>
 
+#include "seed_file.h"
+
 #include "../tests/audio/audio_bytes.h"
 
 using namespace tavrin::test;
 
 namespace {
-
-void Write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-}
 
 std::vector<std::uint8_t> Data(std::size_t n) {
   std::vector<std::uint8_t> d(n);

@@ -319,7 +319,7 @@ TEST(AiffReader, CorruptOneFieldAtATime) {
       {40, 0, 13},    // rate exponent 0: rate 0
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "byte " << c.at);
+    SCOPED_TRACE(::testing::Message() << "byte " << c.at);
     auto f = good;
     f[c.at] = c.value;
     DecodedAudio a;

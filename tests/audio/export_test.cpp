@@ -193,7 +193,7 @@ TEST(ExportSamples, Failures) {
 TEST(ExportSamples, RoundTripRestoresTheSettings) {
   for (const SoundType type : {SoundType::Multisound, SoundType::Drumsound}) {
     for (const std::uint32_t flags : {0x00u, 0x04u, 0x05u, 0x0Eu, 0x08u}) {
-      SCOPED_TRACE(testing::Message() << "flags " << flags << " type " << static_cast<int>(type));
+      SCOPED_TRACE(::testing::Message() << "flags " << flags << " type " << static_cast<int>(type));
       test::TempDir dir;
       Sound sound;
       sound.soundType = type;

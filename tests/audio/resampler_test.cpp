@@ -85,7 +85,7 @@ TEST(Resampler, BitExactAgainstTheDefinition) {
   const std::uint32_t rates[] = {44100, 48000, 22050, 8000, 96000, 11025, 44101, 32000, 31249, 192000};
   for (const std::uint32_t rate : rates) {
     for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{100}, std::size_t{5000}}) {
-      SCOPED_TRACE(testing::Message() << rate << " Hz, " << count << " frames");
+      SCOPED_TRACE(::testing::Message() << rate << " Hz, " << count << " frames");
       const std::vector<float> src = Noise(count, rate + static_cast<unsigned>(count));
       const std::uint64_t dstCount = count * 31250ull / rate + 3;  // a few beyond the end too
       std::vector<float> dst(dstCount, 99.0f);

@@ -95,7 +95,7 @@ struct Case {
 };
 
 void CheckCase(const test::TempDir& dir, const Case& c) {
-  SCOPED_TRACE(testing::Message() << c.tool << " " << c.options << " -> " << c.file << ", " << c.channels << " ch");
+  SCOPED_TRACE(::testing::Message() << c.tool << " " << c.options << " -> " << c.file << ", " << c.channels << " ch");
   const Source s = MakeSource(dir, c.channels, c.rate);
   const std::string out = dir.File(c.file);
   std::string command;

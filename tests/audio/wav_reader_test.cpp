@@ -78,7 +78,7 @@ TEST(WavReader, EverySampleKindOfTheFormatTags) {
   cases.push_back({7, 8, {0xFF, 0x80, 0x00, 0x7F}, {0.0f, static_cast<float>(8031 / 8191.0),
                                                    static_cast<float>(-8031 / 8191.0), 0.0f}});
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "tag " << c.tag << " bits " << c.bits);
+    SCOPED_TRACE(::testing::Message() << "tag " << c.tag << " bits " << c.bits);
     DecodedAudio a;
     ASSERT_EQ(Decode(Riff({Fmt(c.tag, 1, 22050, c.bits), RiffChunk("data", c.data)}), a), 0u);
     ASSERT_EQ(a.frames.size(), c.expected.size());
@@ -379,7 +379,7 @@ TEST(WavReader, CorruptOneFieldAtATime) {
       {36, 'D', 0, 0},     // "Data": unknown, no frames
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "byte " << c.at << " = " << int(c.value));
+    SCOPED_TRACE(::testing::Message() << "byte " << c.at << " = " << int(c.value));
     std::vector<std::uint8_t> f = good;
     f[c.at] = c.value;
     DecodedAudio a;

@@ -1,8 +1,10 @@
 // A fresh folder per test, removed afterwards.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -24,6 +26,10 @@ class TempDir {
     for (char& c : name) {
       if (c == '/') c = '_';
     }
+    // Unique per process and per folder, so that tests may hold several and
+    // builds may run the same test at the same time.
+    static int counter = 0;
+    name += "-" + std::to_string(std::random_device{}()) + "-" + std::to_string(++counter);
     path_ = std::filesystem::temp_directory_path() / name;
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
@@ -39,6 +45,14 @@ class TempDir {
   const std::filesystem::path& path() const { return path_; }
   // The path of a file in the folder, as UTF-8 text for the file layer.
   std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+  // Writes a file into the folder and returns its path.
+  std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+    const std::string p = File(name);
+    std::ofstream out(p, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return p;
+  }
 
   std::vector<std::filesystem::path> Entries() const {
     std::vector<std::filesystem::path> out;
