@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "device/card_image.h"
+#include "card/card_image.h"
 
 namespace {
 

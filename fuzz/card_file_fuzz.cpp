@@ -5,7 +5,7 @@
 #include <span>
 
 #include "card/card_file.h"
-#include "device/card_image.h"
+#include "card/card_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tavrin::CardDocument doc;

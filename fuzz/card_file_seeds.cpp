@@ -6,7 +6,7 @@
 #include "seed_file.h"
 
 #include "card/card_file.h"
-#include "device/card_image.h"
+#include "card/card_image.h"
 
 using namespace tavrin;
 

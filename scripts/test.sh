@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/check-wall.sh
+bash scripts/check-floors.sh
 
 presets=("$@")
 [ "${#presets[@]}" -gt 0 ] || presets=(native native-asan mingw)
@@ -14,6 +15,12 @@ presets=("$@")
 . scripts/wine-env.sh
 started_wine=0
 status=0
+# Tests that cannot run here write one line each into this file; the distinct
+# lines are listed at the end, so a green run never hides what it skipped.
+mkdir -p build
+export TAVRIN_SKIP_LOG="$PWD/build/skipped-tests.txt"
+: > "$TAVRIN_SKIP_LOG"
+: > build/skipped-groups.txt
 for p in "${presets[@]}"; do
   echo "=== $p"
   cmake --preset "$p" >/dev/null
@@ -23,6 +30,14 @@ for p in "${presets[@]}"; do
     started_wine=1
     trap wine_env_stop EXIT
   fi
+  before=$(wc -l < "$TAVRIN_SKIP_LOG")
   ctest --preset "$p" -j2 || status=1
+  tail -n +"$((before + 1))" "$TAVRIN_SKIP_LOG" | sort -u | sed "s/^/$p: /" >> build/skipped-groups.txt
 done
+echo "=== skipped groups"
+if [ -s build/skipped-groups.txt ]; then
+  sort -u build/skipped-groups.txt | sed 's/^/skipped: /'
+else
+  echo "none: every test ran"
+fi
 exit $status

@@ -1,6 +1,6 @@
 // The send-to-card controls of the main window and the bank manager window,
 // tied to the DeviceManager and the device workers. The main window calls
-// these; they live with the device code (src/device/*_gui_win.cpp).
+// these; they live beside it in src/app, over the logic in src/device.
 #pragma once
 
 #include <windows.h>

@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/result.h"
-#include "app/text.h"
+#include "base/result.h"
+#include "base/text.h"
 #include "card/document.h"
 
 namespace tavrin {

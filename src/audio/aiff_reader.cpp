@@ -1,5 +1,5 @@
 // AIFF and AIFC reader.
-#include "app/alloc.h"
+#include "base/alloc.h"
 #include "audio/byte_view.h"
 #include "audio/readers.h"
 #include "audio/riff_chunks.h"

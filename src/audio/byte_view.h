@@ -9,8 +9,8 @@
 #include <span>
 #include <vector>
 
-#include "app/result.h"
-#include "app/text.h"
+#include "base/result.h"
+#include "base/text.h"
 
 namespace tavrin {
 

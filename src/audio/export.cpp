@@ -1,7 +1,7 @@
 #include "audio/export.h"
 
-#include "app/alloc.h"
-#include "app/file_io.h"
+#include "base/alloc.h"
+#include "base/file_io.h"
 
 namespace tavrin {
 namespace {

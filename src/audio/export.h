@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "app/result.h"
-#include "app/text.h"
+#include "base/result.h"
+#include "base/text.h"
 #include "card/document.h"
 
 namespace tavrin {

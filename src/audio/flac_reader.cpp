@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/alloc.h"
-#include "app/file_io.h"
+#include "base/alloc.h"
+#include "base/file_io.h"
 #include "audio/byte_view.h"
 #include "audio/flac_decoder.h"
 #include "audio/readers.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/result.h"
+#include "base/result.h"
 #include "audio/decoded_audio.h"
 
 namespace tavrin {

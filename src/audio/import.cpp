@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 #include "audio/readers.h"
 #include "audio/resampler.h"
 

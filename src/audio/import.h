@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/result.h"
-#include "app/text.h"
+#include "base/result.h"
+#include "base/text.h"
 #include "audio/decoded_audio.h"
 #include "card/document.h"
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <span>
 
-#include "app/result.h"
-#include "app/text.h"
+#include "base/result.h"
+#include "base/text.h"
 #include "audio/decoded_audio.h"
 
 namespace tavrin {

@@ -8,8 +8,8 @@
 #include <limits>
 #include <vector>
 
-#include "app/alloc.h"
-#include "app/file_io.h"
+#include "base/alloc.h"
+#include "base/file_io.h"
 #include "audio/media_reader.h"
 #include "audio/readers.h"
 

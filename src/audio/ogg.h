@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "app/result.h"
+#include "base/result.h"
 
 namespace tavrin {
 

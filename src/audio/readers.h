@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <span>
 
-#include "app/result.h"
-#include "app/text.h"
+#include "base/result.h"
+#include "base/text.h"
 #include "audio/decoded_audio.h"
 
 namespace tavrin {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <numeric>
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 
 // SSE2 (every x86-64 processor) keeps four lanes per register. Elsewhere the
 // plain loop below computes the same sums in the same order.

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/result.h"
+#include "base/result.h"
 
 namespace tavrin {
 

@@ -1,6 +1,6 @@
 #include "audio/riff_chunks.h"
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 
 namespace tavrin {
 

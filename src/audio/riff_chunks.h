@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/result.h"
+#include "base/result.h"
 #include "audio/byte_view.h"
 #include "audio/decoded_audio.h"
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 
 namespace tavrin {
 namespace {

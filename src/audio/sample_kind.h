@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/result.h"
+#include "base/result.h"
 #include "audio/byte_view.h"
 
 namespace tavrin {

@@ -1,8 +1,8 @@
 // RIFF WAVE reader.
 #include <cstring>
 
-#include "app/alloc.h"
-#include "app/file_io.h"
+#include "base/alloc.h"
+#include "base/file_io.h"
 #include "audio/byte_view.h"
 #include "audio/readers.h"
 #include "audio/riff_chunks.h"

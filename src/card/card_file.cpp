@@ -3,10 +3,10 @@
 #include <cstring>
 #include <utility>
 
-#include "app/alloc.h"
-#include "app/file_io.h"
-#include "app/random.h"
-#include "device/card_image.h"
+#include "base/alloc.h"
+#include "base/file_io.h"
+#include "base/random.h"
+#include "card/card_image.h"
 
 namespace tavrin {
 namespace {

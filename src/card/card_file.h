@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
-#include "app/result.h"
-#include "app/text.h"
+#include "base/result.h"
+#include "base/text.h"
 #include "card/document.h"
 
 namespace tavrin {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 
 namespace tavrin {
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/result.h"
-#include "app/text.h"
+#include "base/result.h"
+#include "base/text.h"
 
 namespace tavrin {
 

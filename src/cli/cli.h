@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/result.h"
+#include "base/result.h"
 
 namespace tavrin::cli {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 #include "audio/export.h"
 #include "audio/import.h"
 #include "card/card_file.h"

@@ -3,11 +3,11 @@
 #include <filesystem>
 #include <string>
 
-#include "app/file_io.h"
+#include "base/file_io.h"
 #include "card/card_file.h"
 #include "cli/cli.h"
 #include "cli/json.h"
-#include "device/card_image.h"
+#include "card/card_image.h"
 
 namespace tavrin::cli {
 namespace {

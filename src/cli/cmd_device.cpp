@@ -16,7 +16,7 @@
 #define TAVRIN_FILENO fileno
 #endif
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 #include "card/card_file.h"
 #include "cli/cli.h"
 #include "device/device_manager.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 #include "device/simulated_device.h"
 
 namespace tavrin {

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/result.h"
-#include "app/text.h"
+#include "base/result.h"
+#include "base/text.h"
 #include "device/usb_backend.h"
 
 namespace tavrin {

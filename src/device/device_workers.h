@@ -11,10 +11,10 @@
 #include <cstdint>
 #include <span>
 
-#include "app/result.h"
-#include "app/text.h"
+#include "base/result.h"
+#include "base/text.h"
 #include "card/document.h"
-#include "device/card_image.h"
+#include "card/card_image.h"
 #include "device/device_manager.h"
 #include "device/transfer_job.h"
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "app/alloc.h"
-#include "app/file_io.h"
+#include "base/alloc.h"
+#include "base/file_io.h"
 
 namespace tavrin {
 

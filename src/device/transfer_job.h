@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/result.h"
+#include "base/result.h"
 #include "device/device_manager.h"
 #include "device/stopwatch.h"
 #include "device/usb_backend.h"

@@ -12,8 +12,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/result.h"
-#include "app/text.h"
+#include "base/result.h"
+#include "base/text.h"
 
 namespace tavrin {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 #include "device/usb_backend.h"
 
 namespace tavrin {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <new>
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 #include "device/usb_backend.h"
 
 namespace tavrin {

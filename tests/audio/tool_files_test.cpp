@@ -4,6 +4,8 @@
 // tests are skipped.
 #include <gtest/gtest.h>
 
+#include "support/skip.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -134,7 +136,7 @@ void CheckCase(const test::TempDir& dir, const Case& c) {
 }
 
 TEST(ToolMadeFiles, SoxWav) {
-  if (!HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
+  if (!HaveTool("sox")) TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("sox"));
   test::TempDir dir;
   const Case cases[] = {
       {"sox", "-e unsigned -b 8", "u8.wav", 1, 44100, false},
@@ -153,7 +155,7 @@ TEST(ToolMadeFiles, SoxWav) {
 }
 
 TEST(ToolMadeFiles, FfmpegWav) {
-  if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  if (!HaveTool("ffmpeg")) TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("ffmpeg"));
   test::TempDir dir;
   const Case cases[] = {
       {"ffmpeg", "-c:a pcm_u8", "u8.wav", 2, 44100, false},
@@ -169,7 +171,7 @@ TEST(ToolMadeFiles, FfmpegWav) {
 }
 
 TEST(ToolMadeFiles, SoxAiff) {
-  if (!HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
+  if (!HaveTool("sox")) TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("sox"));
   test::TempDir dir;
   const Case cases[] = {
       {"sox", "-e signed -b 8", "s8.aiff", 2, 44100, false},
@@ -184,7 +186,7 @@ TEST(ToolMadeFiles, SoxAiff) {
 }
 
 TEST(ToolMadeFiles, FfmpegAiff) {
-  if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  if (!HaveTool("ffmpeg")) TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("ffmpeg"));
   test::TempDir dir;
   const Case cases[] = {
       {"ffmpeg", "-c:a pcm_s16be -f aiff", "s16.aiff", 2, 44100, false},
@@ -200,7 +202,7 @@ TEST(ToolMadeFiles, FfmpegAiff) {
 }
 
 TEST(ToolMadeFiles, FfmpegImaAdpcmIsRefused) {
-  if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  if (!HaveTool("ffmpeg")) TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("ffmpeg"));
   test::TempDir dir;
   const Source s = MakeSource(dir, 1, 44100, 256);
   const std::string out = dir.File("ima4.aifc");
@@ -218,7 +220,7 @@ TEST(ToolMadeFiles, FfmpegImaAdpcmIsRefused) {
 
 TEST(ToolMadeFiles, SoxRateConversionAgreesInLevel) {
   // A 1 kHz tone at 44100 Hz, imported, keeps its level relative to the peak.
-  if (!HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
+  if (!HaveTool("sox")) TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("sox"));
   test::TempDir dir;
   const std::string out = dir.File("tone.wav");
   ASSERT_EQ(RunTool("sox -D -n -r 44100 -b 16 -c 1 \"" + out + "\" synth 0.5 sine 1000 vol 0.5"), 0);

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/file_io.h"
+#include "base/file_io.h"
 #include "card_test_util.h"
-#include "device/card_image.h"
+#include "card/card_image.h"
 #include "support/temp_dir.h"
 
 namespace tavrin {

@@ -1,4 +1,4 @@
-#include "device/card_image.h"
+#include "card/card_image.h"
 
 #include <cmath>
 #include <limits>

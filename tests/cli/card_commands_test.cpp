@@ -5,7 +5,7 @@
 
 #include "../card/card_test_util.h"
 #include "card/card_file.h"
-#include "device/card_image.h"
+#include "card/card_image.h"
 #include "run_tool.h"
 #include "support/temp_dir.h"
 

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/file_io.h"
+#include "base/file_io.h"
 #include "card/card_file.h"
 #include "device/device_workers.h"
 #include "device_test_util.h"

@@ -21,6 +21,14 @@ std::vector<fs::path> FilesOf(const char* group) {
   return files;
 }
 
+class FlacConformance : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string missing = tavrin::testing::MissingTestData("flac-test-files");
+    if (!missing.empty()) TAVRIN_SKIP_GROUP(missing);
+  }
+};
+
 void CheckFile(const fs::path& path) {
   SCOPED_TRACE(path.filename().string());
   const std::vector<std::uint8_t> bytes = ReadBytes(path);
@@ -58,19 +66,19 @@ void CheckFile(const fs::path& path) {
 #endif
 }
 
-TEST(FlacConformance, SubsetFilesDecodeExactly) {
+TEST_F(FlacConformance, SubsetFilesDecodeExactly) {
   const auto files = FilesOf("subset");
   ASSERT_GE(files.size(), 40u);
   for (const auto& f : files) CheckFile(f);
 }
 
-TEST(FlacConformance, UncommonFilesDecodeExactly) {
+TEST_F(FlacConformance, UncommonFilesDecodeExactly) {
   const auto files = FilesOf("uncommon");
   ASSERT_GE(files.size(), 10u);
   for (const auto& f : files) CheckFile(f);
 }
 
-TEST(FlacConformance, UncommonFilesThroughTheReader) {
+TEST_F(FlacConformance, UncommonFilesThroughTheReader) {
   // The reader takes native and Ogg streams only: the two bare frame streams
   // (no "fLaC") are refused; every other file gives its frames.
   for (const auto& f : FilesOf("uncommon")) {
@@ -99,7 +107,7 @@ struct FaultyCase {
   std::uint64_t frames;  // expected frame count when the result is 0
 };
 
-TEST(FlacConformance, FaultyFilesEndCleanly) {
+TEST_F(FlacConformance, FaultyFilesEndCleanly) {
   const FaultyCase cases[] = {
       {"01", tavrin::kOk, 0},          // max block size understated: decoded in full
       {"02", tavrin::kOk, 0},          // max frame size understated: decoded in full

@@ -91,7 +91,7 @@ struct EncodeCase {
 class FlacEncoded : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveTool("flac")) GTEST_SKIP() << "the flac tool is not installed";
+    if (!HaveTool("flac")) TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("flac"));
   }
 
   // Encodes the audio with the given options (native, and Ogg when asked)

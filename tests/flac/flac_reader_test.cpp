@@ -6,7 +6,7 @@
 #include <array>
 #include <utility>
 
-#include "app/file_io.h"
+#include "base/file_io.h"
 #include "audio/flac_reader.h"
 #include "audio/ogg.h"
 #include "audio/readers.h"
@@ -267,7 +267,9 @@ TEST(FlacReader, FileErrorsAreReturned) {
 
 TEST(FlacReader, TestbenchExampleStreams) {
   // The three streams worked through in the format document.
-  const fs::path dir = SharedDir() / "testdata" / "flac-format-examples";
+  const std::string missing = tavrin::testing::MissingTestData("flac-format-examples");
+  if (!missing.empty()) TAVRIN_SKIP_GROUP(missing);
+  const fs::path dir = tavrin::testing::TestDataDir() / "flac-format-examples";
   std::error_code ec;
   int seen = 0;
   for (const auto& e : fs::directory_iterator(dir, ec)) {

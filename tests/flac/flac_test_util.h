@@ -18,6 +18,7 @@
 #include "audio/flac_decoder.h"
 #include "audio/ogg.h"
 #include "md5.h"
+#include "support/skip.h"
 
 #ifdef TAVRIN_HAVE_LIBFLAC
 #include <FLAC/stream_decoder.h>
@@ -27,12 +28,7 @@ namespace tavrin_test {
 
 namespace fs = std::filesystem;
 
-#ifdef TAVRIN_SHARED_DIR
-inline fs::path SharedDir() { return fs::path(TAVRIN_SHARED_DIR); }
-#else
-inline fs::path SharedDir() { return fs::path("../shared"); }
-#endif
-inline fs::path TestFilesDir() { return SharedDir() / "testdata" / "flac-test-files"; }
+inline fs::path TestFilesDir() { return tavrin::testing::TestDataDir() / "flac-test-files"; }
 
 inline std::vector<std::uint8_t> ReadBytes(const fs::path& p) {
   std::ifstream f(p, std::ios::binary);

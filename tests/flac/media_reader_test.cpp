@@ -228,7 +228,7 @@ TEST(Mp3Reader, NotMp3AndMissingFiles) {
 }
 
 TEST(Mp3Reader, LameFilesHaveTheirRateAndLength) {
-  if (!HaveTool("lame") || !HaveTool("sox")) GTEST_SKIP() << "lame or sox is not installed";
+  if (!HaveTool("lame") || !HaveTool("sox")) TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("lame and sox"));
   TempDir dir;
   for (unsigned rate : {32000u, 44100u, 48000u}) {
     for (unsigned channels : {1u, 2u}) {

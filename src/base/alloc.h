@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "app/result.h"
+#include "base/result.h"
 
 namespace tavrin {
 

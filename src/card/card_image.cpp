@@ -1,9 +1,9 @@
-#include "device/card_image.h"
+#include "card/card_image.h"
 
 #include <cstring>
 #include <utility>
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 
 namespace tavrin {
 namespace {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/random.h"
+#include "base/random.h"
 
 // RtlGenRandom, exported by advapi32 under this name.
 extern "C" BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);

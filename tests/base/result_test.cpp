@@ -1,4 +1,4 @@
-#include "app/result.h"
+#include "base/result.h"
 
 #include <cerrno>
 

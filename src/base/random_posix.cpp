@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "app/random.h"
+#include "base/random.h"
 
 namespace tavrin {
 

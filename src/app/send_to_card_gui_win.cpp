@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 #include "app/app_gui_win.h"
 #include "app/device_panel_gui_win.h"
 #include "app/framework_gui_win.h"

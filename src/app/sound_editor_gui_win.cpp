@@ -6,7 +6,7 @@
 // copy and the messages between the two windows.
 #include <windows.h>
 
-#include "app/alloc.h"
+#include "base/alloc.h"
 #include "app/app_gui_win.h"
 #include "card/document.h"
 

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/alloc.h"
-#include "app/file_io.h"
+#include "base/alloc.h"
+#include "base/file_io.h"
 
 namespace tavrin {
 namespace {

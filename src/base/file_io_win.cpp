@@ -1,8 +1,8 @@
 // Windows side of the file layer: CreateFileW with read and write sharing.
 #include <windows.h>
 
-#include "app/alloc.h"
-#include "app/file_io.h"
+#include "base/alloc.h"
+#include "base/file_io.h"
 
 namespace tavrin {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/result.h"
+#include "base/result.h"
 #include "card/document.h"
 
 namespace tavrin {
