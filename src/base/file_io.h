@@ -15,16 +15,49 @@ namespace tavrin {
 // The largest file any of the program's readers accepts (16 MiB).
 inline constexpr std::uint64_t kMaxReadableFile = 16777216;
 
-// Reads a whole existing file. An empty path gives 2, a file larger than
-// maxBytes gives 22, open and read failures give the mapped platform error
-// (19 when the platform gave no reason).
+// Reads a whole existing regular file. An empty path gives 2, a file larger
+// than maxBytes gives 22, a folder, pipe or device gives 8 (without waiting on
+// it), open and read failures give the mapped platform error (19 when the
+// platform gave no reason).
 Result ReadWholeFile(Utf8View path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
 
 // Writes data as the complete new content of path. The bytes go to a
-// temporary file in the same folder, which replaces the target only after the
-// whole write succeeded: a failed write leaves any previous file untouched and
-// no temporary file behind.
+// temporary file of its own (created exclusively, short name) in the same
+// folder, which replaces the target only after the whole write succeeded: a
+// failed write leaves any previous file untouched and no temporary file
+// behind. A symbolic link is saved through to its target; an existing
+// target keeps its permission bits; a read-only target gives 8. Temporary
+// files of the same target left by a killed process are removed.
 Result WriteWholeFile(Utf8View path, std::span<const std::uint8_t> data);
+
+// An advisory lock for updating one file (load, change, save), so that two
+// programs updating the same card-file take turns instead of losing one
+// update. Released when the object goes, or when the process ends.
+class FileUpdateLock {
+ public:
+  FileUpdateLock() = default;
+  ~FileUpdateLock();
+  FileUpdateLock(const FileUpdateLock&) = delete;
+  FileUpdateLock& operator=(const FileUpdateLock&) = delete;
+  // Waits up to waitMs for the lock; 9 (busy) when another program still
+  // holds it then, 2 for an empty path or one that is too long.
+  Result Acquire(Utf8View path, unsigned waitMs);
+
+ private:
+  void Release();
+  std::intptr_t handle_ = -1;
+};
+
+namespace detail {
+// The name prefix of the temporary files that saves of `path` use: "~tv",
+// eight hex digits that hash the target's file name, and a dot; six random
+// characters follow it. Writes 12 characters and a terminating zero.
+void TempNamePrefix(Utf8View path, char (&out)[13]);
+inline constexpr std::size_t kTempNameLength = 18;
+// Fills out with n characters from [0-9a-z] drawn from the random source;
+// false when the platform source failed.
+bool RandomNameChars(char* out, std::size_t n);
+}  // namespace detail
 
 // Test seam: lets tests make the Nth call of one kind fail with a platform
 // error, the way a full disk or a vanished file would.

@@ -1,9 +1,13 @@
 // POSIX side of the file layer (Linux, macOS).
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "base/alloc.h"
@@ -48,12 +52,14 @@ Result ReadWholeFile(Utf8View path, std::uint64_t maxBytes, std::vector<std::uin
   if (!TerminatedPath(path, cpath)) return kInvalidArgument;
   if (Result f = detail::CheckFileFault(FileOp::kOpenRead)) return f;
   Fd file;
-  file.fd = ::open(cpath, O_RDONLY | O_CLOEXEC);
+  // Opened without waiting, so that a pipe or device named like an audio file
+  // is refused instead of blocking the program.
+  file.fd = ::open(cpath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (file.fd < 0) return OpenError(errno);
   struct stat st;
   if (Result f = detail::CheckFileFault(FileOp::kSize)) return f;
   if (::fstat(file.fd, &st) != 0) return IoError(errno);
-  if (S_ISDIR(st.st_mode)) return kAccessDenied;
+  if (!S_ISREG(st.st_mode)) return kAccessDenied;
   const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
   if (size > maxBytes) return kFileTooLarge;
   std::vector<std::uint8_t> data;
@@ -74,21 +80,101 @@ Result ReadWholeFile(Utf8View path, std::uint64_t maxBytes, std::vector<std::uin
   return kOk;
 }
 
+namespace {
+
+// Splits a terminated path into its folder ("." when it has none) and name.
+void FolderOf(const char* path, char (&folder)[kMaxPath]) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) {
+    std::strcpy(folder, ".");
+  } else if (slash == path) {
+    std::strcpy(folder, "/");
+  } else {
+    const std::size_t n = static_cast<std::size_t>(slash - path);
+    std::memcpy(folder, path, n);
+    folder[n] = 0;
+  }
+}
+
+// Removes the temporary files of earlier saves of the same target whose
+// writer is gone: a live writer holds a lock on its file until it renamed it.
+void RemoveLeftovers(const char* folder, const char* prefix) {
+  DIR* dir = ::opendir(folder);
+  if (dir == nullptr) return;
+  const std::size_t prefixLength = std::strlen(prefix);
+  const int dirFd = ::dirfd(dir);
+  while (const dirent* e = ::readdir(dir)) {
+    if (std::strlen(e->d_name) != detail::kTempNameLength || std::strncmp(e->d_name, prefix, prefixLength) != 0) {
+      continue;
+    }
+    Fd f;
+    f.fd = ::openat(dirFd, e->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (f.fd < 0) continue;
+    struct stat st;
+    if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::flock(f.fd, LOCK_EX | LOCK_NB) == 0) ::unlinkat(dirFd, e->d_name, 0);
+  }
+  ::closedir(dir);
+}
+
+// Resolves a symbolic link to the file it names, so that a save replaces the
+// card behind the link instead of the link.
+Result ResolveTarget(char (&target)[kMaxPath]) {
+  struct stat st;
+  if (::lstat(target, &st) != 0 || !S_ISLNK(st.st_mode)) return kOk;
+  char resolved[PATH_MAX > kMaxPath ? PATH_MAX : kMaxPath];
+  if (::realpath(target, resolved) == nullptr) return OpenError(errno);
+  if (std::strlen(resolved) >= kMaxPath) return kInvalidArgument;
+  std::strcpy(target, resolved);
+  return kOk;
+}
+
+}  // namespace
+
 Result WriteWholeFile(Utf8View path, std::span<const std::uint8_t> data) {
   if (path.empty()) return kInvalidArgument;
-  static constexpr char kSuffix[] = ".tavrin-partial";
   char target[kMaxPath];
+  if (!TerminatedPath(path, target)) return kInvalidArgument;
+  if (Result r = ResolveTarget(target)) return r;
+
+  // An existing target must be a regular file its owner may write; its
+  // permission bits carry over to the new file.
+  bool keepMode = false;
+  mode_t mode = 0;
+  struct stat st;
+  if (::stat(target, &st) == 0) {
+    if (!S_ISREG(st.st_mode)) return kAccessDenied;
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(target, W_OK) != 0) return kAccessDenied;
+    keepMode = true;
+    mode = st.st_mode & 07777;
+  } else if (errno != ENOENT) {
+    return OpenError(errno);
+  }
+
+  char folder[kMaxPath];
+  FolderOf(target, folder);
+  char prefix[13];
+  detail::TempNamePrefix(Utf8View(target), prefix);
   char temp[kMaxPath];
-  if (!TerminatedPath(path, target) || path.size() + sizeof(kSuffix) > kMaxPath) return kInvalidArgument;
-  std::memcpy(temp, target, path.size());
-  std::memcpy(temp + path.size(), kSuffix, sizeof(kSuffix));
+  if (std::strlen(folder) + 1 + detail::kTempNameLength >= kMaxPath) return kInvalidArgument;
+  RemoveLeftovers(folder, prefix);
 
   if (Result f = detail::CheckFileFault(FileOp::kOpenWrite)) return f;
   Fd file;
-  file.fd = ::open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (file.fd < 0) return OpenError(errno);
+  for (int attempt = 0; attempt < 16 && file.fd < 0; ++attempt) {
+    char tail[7] = {};
+    if (!detail::RandomNameChars(tail, 6)) return kFailed;
+    std::snprintf(temp, sizeof temp, "%s/%s%s", folder, prefix, tail);
+    file.fd = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (file.fd < 0 && errno != EEXIST) return OpenError(errno);
+  }
+  if (file.fd < 0) return kAlreadyExists;
+  // Held until the rename, so that no other save takes this file for a
+  // leftover of a killed process.
+  ::flock(file.fd, LOCK_EX | LOCK_NB);
 
   Result result = kOk;
+  if (keepMode && ::fchmod(file.fd, mode) != 0) result = IoError(errno);
   std::size_t done = 0;
   while (result == kOk && done < data.size()) {
     if (Result f = detail::CheckFileFault(FileOp::kWrite)) {
@@ -112,8 +198,6 @@ Result WriteWholeFile(Utf8View path, std::span<const std::uint8_t> data) {
       result = IoError(errno);
     }
   }
-  if (::close(file.fd) != 0 && result == kOk) result = IoError(errno);
-  file.fd = -1;
   if (result == kOk) {
     if (Result f = detail::CheckFileFault(FileOp::kReplace)) {
       result = f;
@@ -122,7 +206,45 @@ Result WriteWholeFile(Utf8View path, std::span<const std::uint8_t> data) {
     }
   }
   if (result != kOk) ::unlink(temp);
+  if (::close(file.fd) != 0 && result == kOk) result = IoError(errno);
+  file.fd = -1;
   return result;
+}
+
+FileUpdateLock::~FileUpdateLock() { Release(); }
+
+void FileUpdateLock::Release() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+Result FileUpdateLock::Acquire(Utf8View path, unsigned waitMs) {
+  Release();
+  if (path.empty()) return kInvalidArgument;
+  char target[kMaxPath];
+  if (!TerminatedPath(path, target)) return kInvalidArgument;
+  if (Result r = ResolveTarget(target); r != kOk && r != kNotFound) return r;
+  // The lock is taken on the card's folder: a save replaces the file itself
+  // (a new inode) and may create it, the folder stays.
+  char folder[kMaxPath];
+  FolderOf(target, folder);
+  const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return OpenError(errno);
+  for (unsigned waited = 0;; waited += 20) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      handle_ = fd;
+      return kOk;
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      const Result r = IoError(errno);
+      ::close(fd);
+      return r;
+    }
+    if (waited >= waitMs) break;
+    ::usleep(20000);
+  }
+  ::close(fd);
+  return kNotSupported;
 }
 
 }  // namespace tavrin

@@ -13,6 +13,10 @@ namespace {
 
 constexpr std::uint8_t kSignature[6] = {0x4B, 0x4F, 0x52, 0x47, 0x0F, 0x00};
 constexpr std::uint64_t kDataStartWord = 32;  // sample data begins after the 64-byte header
+// Zones may share a sample record, but a load never makes more frames than
+// this many times the frames the file stores (2 bytes each), so that a small
+// file cannot ask for any amount of memory.
+constexpr std::uint64_t kMaxFrameSharing = 8;
 
 // Little-endian reads from the unscrambled image; any read that would reach
 // past the end sets `bad`.
@@ -20,6 +24,7 @@ struct Reader {
   const std::uint8_t* data;
   std::uint64_t size;
   bool bad = false;
+  std::uint64_t framesLeft = size / 2 * kMaxFrameSharing;
 
   bool Has(std::uint64_t offset, std::uint64_t n) {
     if (offset > size || n > size - offset) {
@@ -68,6 +73,8 @@ Result ReadSampleRecord(Reader& rd, const Header& h, std::uint64_t index, bool p
   if (first < 0 || !rd.Has(2 * static_cast<std::uint64_t>(first), 2 * static_cast<std::uint64_t>(count))) {
     return kBadFormat;
   }
+  if (static_cast<std::uint64_t>(count) > rd.framesLeft) return kBadFormat;
+  rd.framesLeft -= static_cast<std::uint64_t>(count);
   if (Result r = TryResize(s.frames, static_cast<std::size_t>(count))) return r;
   const std::uint8_t* p = rd.data + 2 * first;
   for (std::int64_t i = 0; i < count; ++i, p += 2) {
@@ -197,23 +204,32 @@ Result LoadCardFile(Utf8View path, CardDocument& doc) {
   return kOk;
 }
 
-Result EncodeCardFile(CardDocument& doc, std::uint8_t key, std::vector<std::uint8_t>& out) {
+Result EncodeCardFile(CardDocument& doc, std::uint8_t key, std::vector<std::uint8_t>& out, BuildRefusal* refusal) {
   CardImage image;
-  if (Result r = BuildCardImage(doc, CardLayout::File, image)) return r;
+  if (Result r = BuildCardImage(doc, CardLayout::File, image, nullptr, refusal)) return r;
   for (std::uint8_t& b : image) b ^= key;
   out.swap(image);
   return kOk;
 }
 
-Result SaveCardFile(Utf8View path, CardDocument& doc) {
+std::size_t SoundsWithoutSamples(const CardDocument& doc) {
+  std::size_t n = 0;
+  for (const Sound& s : doc.multisounds) n += s.samples.empty() ? 1 : 0;
+  for (const Sound& s : doc.drumsounds) n += s.samples.empty() ? 1 : 0;
+  return n;
+}
+
+Result SaveCardFile(Utf8View path, CardDocument& doc, SaveOutcome* outcome) {
+  if (outcome) *outcome = SaveOutcome{};
   std::uint8_t key = 0;
   while (key == 0) {
     if (!RandomBytes(&key, 1)) return kFailed;
   }
   std::vector<std::uint8_t> bytes;
-  if (Result r = EncodeCardFile(doc, key, bytes)) return r;
+  if (Result r = EncodeCardFile(doc, key, bytes, outcome ? &outcome->refusal : nullptr)) return r;
   if (path.empty()) return kInvalidArgument;
   if (Result r = WriteWholeFile(path, bytes)) return r;
+  if (outcome) outcome->soundsLeftOut = SoundsWithoutSamples(doc);
   doc.modified = false;
   return kOk;
 }

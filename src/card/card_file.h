@@ -7,6 +7,7 @@
 
 #include "base/result.h"
 #include "base/text.h"
+#include "card/card_image.h"
 #include "card/document.h"
 
 namespace tavrin {
@@ -20,12 +21,23 @@ Result LoadCardFile(Utf8View path, CardDocument& doc);
 // Parses card-file bytes (scrambled or plain) into a fresh document `out`.
 Result ParseCardFile(std::span<const std::uint8_t> bytes, CardDocument& out);
 
+// What a save tells beyond its result: why the card was refused (5), and how
+// many sounds without samples it left out (the card cannot hold them).
+struct SaveOutcome {
+  BuildRefusal refusal;
+  std::size_t soundsLeftOut = 0;
+};
+
 // Saves doc (reordering it as the builder does). The old file is replaced only
 // after a complete write; on failure it is untouched and doc stays modified.
-Result SaveCardFile(Utf8View path, CardDocument& doc);
+Result SaveCardFile(Utf8View path, CardDocument& doc, SaveOutcome* outcome = nullptr);
 
 // Builds the scrambled card-file bytes of doc with scramble byte key (1..255).
-Result EncodeCardFile(CardDocument& doc, std::uint8_t key, std::vector<std::uint8_t>& out);
+Result EncodeCardFile(CardDocument& doc, std::uint8_t key, std::vector<std::uint8_t>& out,
+                      BuildRefusal* refusal = nullptr);
+
+// The number of sounds without samples, which a save or send leaves out.
+std::size_t SoundsWithoutSamples(const CardDocument& doc);
 
 // The reason shown after "Can't load the card-file\n\n" for a result code.
 Utf8View LoadFailureReason(Result code);

@@ -123,11 +123,40 @@ void OrderZones(Sound& sound) {
 // loop (a drum import of fewer than 5 frames puts it before the first frame)
 // is stored as 0: an address before the block would make the loader read the
 // previous block's values as this sample's.
-bool MarkersStorable(const SampleData& s) {
+// Words for a sample the card cannot hold; nullptr when it can. A sample
+// without frames is refused: its start address would lie past its end.
+const char* SampleProblem(const SampleData& s) {
   const std::int64_t n = s.frameCount();
   const MarkerSet& m = s.markers;
-  if (n == 0 && m.start <= 0 && m.loop <= 0 && m.end <= 0) return true;
-  return m.start >= 0 && m.end >= 0 && m.end <= n && m.start <= m.end && m.loop <= m.end;
+  if (n == 0) return "it holds no frames";
+  if (m.start < 0 || m.end < 0 || m.end > n) return "a marker lies outside the sample";
+  if (m.start > m.end || m.loop > m.end) return "Start or Loop lies past End";
+  return nullptr;
+}
+
+const char* KindName(const Sound& sound) {
+  return sound.soundType == SoundType::Drumsound ? "Drumsound \"" : "Multisound \"";
+}
+
+// Fills in the reason of a refusal; returns 5 for the caller to pass on.
+Result Refuse(BuildRefusal* out, const Sound* sound, const SampleData* sample, Utf8View what) {
+  if (out == nullptr) return kTooMuchData;
+  out->clear();
+  if (sample != nullptr) {
+    out->append("Sample \"");
+    out->append(sample->name.view());
+    if (sound != nullptr) {
+      out->append("\" of \"");
+      out->append(sound->name.view());
+    }
+    out->append("\": ");
+  } else if (sound != nullptr) {
+    out->append(KindName(*sound));
+    out->append(sound->name.view());
+    out->append("\": ");
+  }
+  out->append(what);
+  return kTooMuchData;
 }
 
 std::int64_t MarkerOrZero(std::int64_t v) { return v < 0 ? 0 : v; }
@@ -140,8 +169,9 @@ bool SameLayout(const Sound& a, const Sound& b) {
   return true;
 }
 
-Result AddBlock(Plan& p, const SampleData& s, bool pcmStart, std::uint64_t extra, std::uint64_t& address) {
-  if (!MarkersStorable(s)) return kTooMuchData;
+Result AddBlock(Plan& p, const Sound& sound, const SampleData& s, bool pcmStart, std::uint64_t extra,
+                std::uint64_t& address, BuildRefusal* refusal) {
+  if (const char* problem = SampleProblem(s)) return Refuse(refusal, &sound, &s, problem);
   const std::uint64_t values = s.frames.size() + extra;
   if (Result r = TryPushBack(p.blocks, Block{&s, pcmStart, address, values})) return r;
   address += values;
@@ -149,7 +179,8 @@ Result AddBlock(Plan& p, const SampleData& s, bool pcmStart, std::uint64_t extra
   return kOk;
 }
 
-Result PlanImage(const CardDocument& doc, Plan& p, std::uint64_t w) {
+Result PlanImage(const CardDocument& doc, Plan& p, std::uint64_t w, BuildRefusal* refusal) {
+  constexpr const char* kTooManyRecords = "the card holds at most 65535 sounds, zones and samples of each kind";
   std::uint64_t address = 32 * w;
 
   // The DWGS block: the first non-empty DWGS multisound's waves, the last one
@@ -164,28 +195,33 @@ Result PlanImage(const CardDocument& doc, Plan& p, std::uint64_t w) {
     } else {
       // A later DWGS sound is read back in the first one's shape: it must
       // have the same waves of the same lengths.
-      if (!SameLayout(*firstDwgs, sound)) return kTooMuchData;
+      if (!SameLayout(*firstDwgs, sound)) {
+        return Refuse(refusal, &sound, nullptr, "its DWGS set differs in shape from the first DWGS Multisound");
+      }
       if (Result r = TryPushBack(p.dwgsTail, &sound)) return r;
     }
   }
   if (firstDwgs != nullptr) {
     const std::vector<SampleData>& waves = firstDwgs->samples;
-    if (waves.size() > kMaxZonesPerSound) return kTooMuchData;
+    if (waves.size() > kMaxZonesPerSound) return Refuse(refusal, firstDwgs, nullptr, "it has more than 255 samples");
     std::uint64_t setValues = 0;
     for (const SampleData& s : waves) setValues += s.frames.size();
     // The loader finds the later sounds' data after the end of the last wave,
     // so with later sounds that wave must end at its last frame.
-    if (!p.dwgsTail.empty() && waves.back().markers.end != waves.back().frameCount()) return kTooMuchData;
+    if (!p.dwgsTail.empty() && waves.back().markers.end != waves.back().frameCount()) {
+      return Refuse(refusal, firstDwgs, &waves.back(),
+                    "End must lie at the last frame while other DWGS Multisounds follow");
+    }
     for (std::size_t i = 0; i < waves.size(); ++i) {
       if (Result r = TryPushBack(p.zones, Zone{static_cast<std::uint16_t>(p.blocks.size()), &waves[i]})) return r;
       const std::uint64_t extra = i + 1 == waves.size() ? p.dwgsTail.size() * setValues : 0;
-      if (Result r = AddBlock(p, waves[i], false, extra, address)) return r;
+      if (Result r = AddBlock(p, *firstDwgs, waves[i], false, extra, address, refusal)) return r;
     }
   }
 
   for (const Sound& sound : doc.multisounds) {
     if (sound.samples.empty()) continue;
-    if (sound.samples.size() > kMaxZonesPerSound) return kTooMuchData;
+    if (sound.samples.size() > kMaxZonesPerSound) return Refuse(refusal, &sound, nullptr, "it has more than 255 samples");
     if (sound.waveType == WaveType::DWGS) {
       if (Result r = TryPushBack(p.multis, MultiRecord{0, 2, static_cast<std::uint8_t>(firstDwgs->samples.size()),
                                                        &sound.name})) {
@@ -194,31 +230,33 @@ Result PlanImage(const CardDocument& doc, Plan& p, std::uint64_t w) {
       continue;
     }
     if (sound.waveType != WaveType::PCM) continue;
-    if (p.zones.size() > kMaxRecords) return kTooMuchData;
+    if (p.zones.size() > kMaxRecords) return Refuse(refusal, nullptr, nullptr, kTooManyRecords);
     if (Result r = TryPushBack(p.multis, MultiRecord{static_cast<std::uint16_t>(p.zones.size()), 0,
                                                      static_cast<std::uint8_t>(sound.samples.size()), &sound.name})) {
       return r;
     }
     ++p.pcmMultis;
     for (const SampleData& s : sound.samples) {
-      if (p.blocks.size() > kMaxRecords || p.zones.size() >= kMaxRecords) return kTooMuchData;
+      if (p.blocks.size() > kMaxRecords || p.zones.size() >= kMaxRecords) {
+        return Refuse(refusal, nullptr, nullptr, kTooManyRecords);
+      }
       if (Result r = TryPushBack(p.zones, Zone{static_cast<std::uint16_t>(p.blocks.size()), &s})) return r;
-      if (Result r = AddBlock(p, s, true, 0, address)) return r;
+      if (Result r = AddBlock(p, sound, s, true, 0, address, refusal)) return r;
     }
   }
 
   for (const Sound& sound : doc.drumsounds) {
     if (sound.samples.empty()) continue;
-    if (p.blocks.size() > kMaxRecords) return kTooMuchData;
+    if (p.blocks.size() > kMaxRecords) return Refuse(refusal, nullptr, nullptr, kTooManyRecords);
     if (Result r = TryPushBack(p.drums, DrumRecord{static_cast<std::uint16_t>(p.blocks.size()), &sound.name})) {
       return r;
     }
-    if (Result r = AddBlock(p, sound.samples.front(), true, 0, address)) return r;
+    if (Result r = AddBlock(p, sound, sound.samples.front(), true, 0, address, refusal)) return r;
   }
 
   if (p.multis.size() > kMaxRecords || p.drums.size() > kMaxRecords || p.zones.size() > kMaxRecords ||
       p.blocks.size() > kMaxRecords) {
-    return kTooMuchData;
+    return Refuse(refusal, nullptr, nullptr, kTooManyRecords);
   }
   // Every address must fit its field: loop addresses 24 bits, the others 32.
   for (const Block& b : p.blocks) {
@@ -226,7 +264,9 @@ Result PlanImage(const CardDocument& doc, Plan& p, std::uint64_t w) {
     const std::uint64_t start = b.base + static_cast<std::uint64_t>(MarkerOrZero(m.start)) + (b.pcmStart ? 2 : 0);
     const std::uint64_t loop = b.base + static_cast<std::uint64_t>(MarkerOrZero(m.loop));
     const std::uint64_t end = b.base + static_cast<std::uint64_t>(MarkerOrZero(m.end));
-    if (loop > kMaxLoopAddress || start > kMaxAddress || end > kMaxAddress) return kTooMuchData;
+    if (loop > kMaxLoopAddress || start > kMaxAddress || end > kMaxAddress) {
+      return Refuse(refusal, nullptr, b.sample, "its addresses lie beyond what the card can address");
+    }
   }
   return kOk;
 }
@@ -322,7 +362,9 @@ void Widen(std::uint8_t* data, std::uint64_t from, std::uint64_t to, std::uint64
 
 }  // namespace
 
-Result BuildCardImage(CardDocument& doc, CardLayout layout, CardImage& out, std::uint64_t* requiredSize) {
+Result BuildCardImage(CardDocument& doc, CardLayout layout, CardImage& out, std::uint64_t* requiredSize,
+                      BuildRefusal* refusal) {
+  if (refusal) refusal->clear();
   const bool wide = layout == CardLayout::WideCard;
   const std::uint64_t w = wide ? 2 : 1;
 
@@ -332,7 +374,7 @@ Result BuildCardImage(CardDocument& doc, CardLayout layout, CardImage& out, std:
   }
 
   Plan plan;
-  if (Result r = PlanImage(doc, plan, w)) return r;
+  if (Result r = PlanImage(doc, plan, w, refusal)) return r;
   const std::uint64_t size = ImageSize(plan, w);
 
   std::uint64_t length = size;
