@@ -28,17 +28,20 @@ namespace {
 
 struct DeviceArgs {
   unsigned long long device = 1;  // 1-based, as `tavrin devices` numbers them
-  unsigned long long bank = 0;    // 0 = not given
+  std::string_view bank;          // the text after --bank; empty = not given
   std::vector<std::string_view> positional;
 };
 
 // Parses --device N, --bank B (when allowed) and positional arguments.
 bool ParseDeviceArgs(const Args& args, bool allowBank, DeviceArgs& out) {
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--device" || (allowBank && args[i] == "--bank")) {
+    if (allowBank && args[i] == "--bank") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return false;
+      out.bank = args[++i];
+    } else if (args[i] == "--device") {
       unsigned long long v = 0;
       if (i + 1 >= args.size() || !ParseUnsigned(args[i + 1], v) || v == 0) return false;
-      (args[i] == "--device" ? out.device : out.bank) = v;
+      out.device = v;
       ++i;
     } else if (args[i].size() > 1 && args[i][0] == '-' && args[i][1] == '-') {
       return false;
@@ -93,9 +96,21 @@ class TerminalDisplay final : public DeviceDisplay {
   void SetProgressRange(std::uint32_t maximum) override { maximum_ = maximum; }
   void SetProgressPosition(std::uint32_t position) override { position_ = position; Draw(); }
   void UpdateDeviceControls() override {}
+  // A message box's text on one line: its title, then its lines.
   void ShowError(Utf8View message) override {
     EndLine();
-    (void)Fail(command_, message);
+    std::string line;
+    for (std::size_t i = 0; i < message.size(); ++i) {
+      if (message[i] != '\n') {
+        line += message[i];
+      } else if (i + 1 < message.size() && message[i + 1] == '\n') {
+        line += ": ";
+        ++i;
+      } else {
+        line += ", ";
+      }
+    }
+    (void)Fail(command_, line);
   }
   void ClearingFinished(bool) override {}
 
@@ -159,20 +174,21 @@ int CmdSend(const Args& args) {
   }
   DeviceManager manager(DefaultUsbBackend());
   if (int rc = OpenManager("send", manager, a.device)) return rc;
-  if (a.bank != 0) {
-    if (a.bank > manager.current.bankCount) {
-      return Fail("send", "no bank " + std::to_string(a.bank) + " (the device has " +
-                              std::to_string(manager.current.bankCount) + ")");
+  if (!a.bank.empty()) {
+    // The card goes to the bank asked for or nowhere.
+    std::uint16_t bank = 0;
+    Utf8Text<128> message;
+    if (!ParseSendBank(a.bank, manager.current.bankCount, bank, message)) {
+      Fail("send", message.view());
+      return 2;
     }
-    manager.currentBank.store(static_cast<std::uint16_t>(a.bank));
+    manager.currentBank.store(bank);
   }
   doc.ComputeStatistics(LayoutForDevice(manager.current) == CardLayout::WideCard);
   TerminalDisplay display("send");
   CardImage image;
-  if (Result r = PrepareSendImage(doc, manager, image, display)) {
-    if (r != kTooMuchData && r != kNotSupported) return Fail("send", "the card image could not be built");
-    return 1;
-  }
+  // Every refusal has been shown through the display.
+  if (PrepareSendImage(doc, manager, image, display) != kOk) return 1;
   const Result r = RunSendTransfer(manager, image, display);
   display.EndLine();
   if (r != kOk) return Fail("send", display.Status() + " (" + DeviceErrorText(r) + ")");

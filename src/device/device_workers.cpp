@@ -33,13 +33,15 @@ Utf8Text<32> SizeText(std::uint32_t bytes) {
   return text;
 }
 
-Utf8Text<64> TransferSuccessText(double seconds) {
+Utf8Text<64> TransferSuccessText(double seconds, std::uint32_t bank) {
   if (!(seconds >= 0.0)) seconds = 0.0;
   if (seconds > 4.0e9) seconds = 4.0e9;
   // Hundredths counted once, then split, so 2.5 gives 2,50 and 2.0625 2,06.
   const std::uint64_t hundredths = static_cast<std::uint64_t>(std::floor(seconds * 100.0 + 1e-9));
   Utf8Text<64> text;
-  text.append("Transfer Successful (Time: ");
+  text.append("Transfer Successful: Bank ");
+  text.appendDecimal(bank);
+  text.append(" (Time: ");
   text.appendDecimal(static_cast<std::uint32_t>(hundredths / 100));
   text.append(",");
   const char digits[2] = {static_cast<char>('0' + (hundredths / 10) % 10), static_cast<char>('0' + hundredths % 10)};
@@ -67,6 +69,29 @@ Utf8Text<128> TooMuchDataMessage(std::uint64_t requiredSize, std::uint32_t capac
   return text;
 }
 
+bool ParseSendBank(Utf8View text, std::uint32_t bankCount, std::uint16_t& bank, Utf8Text<128>& message) {
+  message.clear();
+  std::uint32_t value = 0;
+  bool number = !text.empty() && text.size() <= 5;
+  for (char c : text) {
+    if (c < '0' || c > '9') number = false;
+    else value = value * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  if (number && value >= 1 && value <= bankCount && value <= 0xFFFF) {
+    bank = static_cast<std::uint16_t>(value);
+    return true;
+  }
+  message.append("There is no bank ");
+  message.append(text.substr(0, 8));
+  if (bankCount <= 1) {
+    message.append(" on this device: it has bank 1 only");
+  } else {
+    message.append(" on this device: choose a bank from 1 to ");
+    message.appendDecimal(bankCount);
+  }
+  return false;
+}
+
 CardLayout LayoutForDevice(const DeviceInfo& current) {
   return current.modelCode == 5 ? CardLayout::WideCard : CardLayout::Card;
 }
@@ -79,9 +104,17 @@ Result PrepareSendImage(CardDocument& doc, const DeviceManager& manager, CardIma
   }
   doc.cardCapacity = manager.current.memorySize;
   std::uint64_t required = 0;
-  const Result r = BuildCardImage(doc, LayoutForDevice(manager.current), image, &required);
+  BuildRefusal refusal;
+  const Result r = BuildCardImage(doc, LayoutForDevice(manager.current), image, &required, &refusal);
   if (r == kTooMuchData && required > doc.cardCapacity) {
     display.ShowError(TooMuchDataMessage(required, doc.cardCapacity).view());
+  } else if (r != kOk) {
+    Utf8Text<224> text;
+    text.append("The card cannot be sent\n\n");
+    if (!refusal.empty()) text.append(refusal.view());
+    else if (r == kOutOfMemory) text.append("There is not enough memory for the card image.");
+    else text.append("A count or address of the card does not fit the card's format.");
+    display.ShowError(text.view());
   }
   if (r != kOk) image.clear();
   return r;
@@ -94,6 +127,8 @@ Result RunSendTransfer(DeviceManager& manager, std::span<const std::uint8_t> ima
   job.length = static_cast<std::uint32_t>(std::min<std::size_t>(image.size(), UINT32_MAX));
   job.timeSlice = timeSlice;
   job.beginWriteOption = 0;
+  // The bank the job writes: the controls that change it are off meanwhile.
+  const std::uint32_t bank = manager.currentBank.load();
   bool marquee = false;
   while (StepTransfer(manager, job)) {
     switch (job.state) {
@@ -119,7 +154,7 @@ Result RunSendTransfer(DeviceManager& manager, std::span<const std::uint8_t> ima
         break;
       }
       case TransferJob::kDone:
-        if (job.result == kOk) display.SetStatusText(TransferSuccessText(job.stopwatch.Seconds()).view());
+        if (job.result == kOk) display.SetStatusText(TransferSuccessText(job.stopwatch.Seconds(), bank).view());
         else display.SetStatusText("Transfer Failed");
         if (marquee) {
           display.SetMarquee(false);

@@ -50,8 +50,14 @@ class DeviceDisplay {
 // Size text of a byte count: "512Byte", "1,50KiB", "8MiB".
 Utf8Text<32> SizeText(std::uint32_t bytes);
 
-// "Transfer Successful (Time: 2,50s)" for 2.5 seconds (hundredths truncated).
-Utf8Text<64> TransferSuccessText(double seconds);
+// "Transfer Successful: Bank 3 (Time: 2,50s)" for 2.5 seconds into bank 3
+// (hundredths truncated).
+Utf8Text<64> TransferSuccessText(double seconds, std::uint32_t bank);
+
+// The bank a send goes to, from the text of the Bank field (or --bank): a
+// whole number from 1 to the device's bank count. Otherwise false, and
+// `message` says which banks there are; the send must not start.
+bool ParseSendBank(Utf8View text, std::uint32_t bankCount, std::uint16_t& bank, Utf8Text<128>& message);
 
 // The refusal texts of sending.
 inline constexpr char kOnlyDwgsMessage[] =
@@ -66,8 +72,8 @@ CardLayout LayoutForDevice(const DeviceInfo& current);
 // DWGS ones (from doc.statistics as last computed; shows kOnlyDwgsMessage,
 // returns 9), sets doc.cardCapacity to the selected device's memory size and
 // builds the image in its layout, `cardCapacity` bytes long (too much data:
-// shows TooMuchDataMessage, returns 5, image empty). Other build failures
-// return their code without a message.
+// shows TooMuchDataMessage, returns 5, image empty). Every other refusal is
+// shown too: the builder's reason naming the sound, or the lack of memory.
 Result PrepareSendImage(CardDocument& doc, const DeviceManager& manager, CardImage& image, DeviceDisplay& display);
 
 // Send, steps 3 and 4: steps a TransferJob over the image (time slice 0.2 s)

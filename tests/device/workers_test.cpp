@@ -46,11 +46,11 @@ TEST(SizeText, Units) {
 }
 
 TEST(TransferSuccessText, SecondsAndHundredths) {
-  EXPECT_EQ(TransferSuccessText(2.5).view(), "Transfer Successful (Time: 2,50s)");
-  EXPECT_EQ(TransferSuccessText(2.0625).view(), "Transfer Successful (Time: 2,06s)");
-  EXPECT_EQ(TransferSuccessText(0.0).view(), "Transfer Successful (Time: 0,00s)");
-  EXPECT_EQ(TransferSuccessText(0.07).view(), "Transfer Successful (Time: 0,07s)");
-  EXPECT_EQ(TransferSuccessText(12.999).view(), "Transfer Successful (Time: 12,99s)");
+  EXPECT_EQ(TransferSuccessText(2.5, 3).view(), "Transfer Successful: Bank 3 (Time: 2,50s)");
+  EXPECT_EQ(TransferSuccessText(2.0625, 3).view(), "Transfer Successful: Bank 3 (Time: 2,06s)");
+  EXPECT_EQ(TransferSuccessText(0.0, 3).view(), "Transfer Successful: Bank 3 (Time: 0,00s)");
+  EXPECT_EQ(TransferSuccessText(0.07, 3).view(), "Transfer Successful: Bank 3 (Time: 0,07s)");
+  EXPECT_EQ(TransferSuccessText(12.999, 3).view(), "Transfer Successful: Bank 3 (Time: 12,99s)");
 }
 
 TEST(SendWorker, OnlyDwgsIsRefusedEvenWhenItFits) {
@@ -151,7 +151,7 @@ TEST(SendWorker, DisplayFollowsTheJob) {
   const std::size_t n = e.size();
   EXPECT_EQ(e[n - 5], "status:Transferred 512KiB / 512KiB");
   EXPECT_EQ(e[n - 4], "pos:524288");
-  EXPECT_EQ(e[n - 3].rfind("status:Transfer Successful (Time: ", 0), 0u);
+  EXPECT_EQ(e[n - 3].rfind("status:Transfer Successful: Bank 1 (Time: ", 0), 0u);
   EXPECT_EQ(e[n - 3].back(), ')');
   EXPECT_EQ((Strings{e[n - 2], e[n - 1]}), (Strings{"pos:0", "update"}));
 }

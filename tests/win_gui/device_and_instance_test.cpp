@@ -94,7 +94,7 @@ TEST_F(DeviceWindowTest, SimulatedDeviceSendAndClear) {
     if (high > largestRange) largestRange = high;
     const std::wstring text = WindowText(status);
     if (wcsncmp(text.c_str(), L"Transferred ", 12) == 0) sawTransferred = true;
-    return wcsncmp(text.c_str(), L"Transfer Successful (Time: ", 27) == 0;
+    return wcsncmp(text.c_str(), L"Transfer Successful: Bank ", 26) == 0;
   }, 60000)) << WindowText(status);
   const std::wstring done = WindowText(status);
   EXPECT_EQ(done.back(), L')');
