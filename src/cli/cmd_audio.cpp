@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/alloc.h"
+#include "base/file_io.h"
 #include "audio/export.h"
 #include "audio/import.h"
 #include "card/card_file.h"
@@ -35,6 +36,18 @@ std::string LoadError(Result code) {
   return s;
 }
 
+std::string SaveError(Result code, const SaveOutcome& outcome) {
+  std::string s = "can't save the card-file: ";
+  if (!outcome.refusal.empty()) {
+    s += outcome.refusal.view();
+  } else if (code == kTooMuchData) {
+    s += "the card would be larger than a card-file can be (16 MiB)";
+  } else {
+    s += FileErrorText(code);
+  }
+  return s;
+}
+
 bool ParseSoundKind(std::string_view flag, SoundType& type) {
   if (flag == "--multi") {
     type = SoundType::Multisound;
@@ -49,13 +62,35 @@ bool ParseSoundKind(std::string_view flag, SoundType& type) {
 
 }  // namespace
 
-int CmdAdd(const Args& args) {
-  constexpr const char* kUsage = "add CARD.qz (--multi NAME FILE... | --drum NAME FILE)";
-  SoundType type = SoundType::Multisound;
-  if (args.size() < 4 || !ParseSoundKind(args[1], type)) return Usage(kUsage);
-  if (type == SoundType::Drumsound && args.size() != 4) return Usage(kUsage);
-  const std::string_view cardPath = args[0];
+// How long `add` waits for another program updating the same card-file.
+constexpr unsigned kLockWaitMs = 10000;
 
+int CmdAdd(const Args& args) {
+  constexpr const char* kUsage = "add CARD.qz (--multi NAME FILE... | --drum NAME FILE) [--keep-going]";
+  // Every option is checked before anything is read or written.
+  bool keepGoing = false;
+  Args rest;
+  for (std::string_view a : args) {
+    if (a == "--keep-going") {
+      keepGoing = true;
+    } else if (rest.size() != 1 && a.starts_with("--")) {
+      return Usage(kUsage);
+    } else if (TryPushBack(rest, a) != kOk) {
+      return Fail("add", FileErrorText(kOutOfMemory));
+    }
+  }
+  SoundType type = SoundType::Multisound;
+  if (rest.size() < 4 || !ParseSoundKind(rest[1], type)) return Usage(kUsage);
+  if (type == SoundType::Drumsound && rest.size() != 4) return Usage(kUsage);
+  const std::string_view cardPath = rest[0];
+
+  // Held from load to save, so that two programs adding to the same card
+  // take turns instead of one losing the other's sound.
+  FileUpdateLock lock;
+  if (Result r = lock.Acquire(cardPath, kLockWaitMs)) {
+    if (r == kNotSupported) return Fail(cardPath, "another program is updating this card-file; try again later");
+    return Fail(cardPath, std::string("can't lock the card-file: ") + FileErrorText(r));
+  }
   CardDocument doc;
   const Result loaded = LoadCardFile(cardPath, doc);
   if (loaded == kNotFound) {
@@ -66,25 +101,24 @@ int CmdAdd(const Args& args) {
 
   Sound sound;
   sound.soundType = type;
-  sound.name.assign(args[2]);  // cut as the card stores names
+  sound.name.assign(rest[2]);  // cut as the card stores names
   std::size_t failed = 0;
-  for (std::size_t i = 3; i < args.size(); ++i) {
-    const Result r = ImportSampleFile(sound, AbsolutePath(args[i]));
+  for (std::size_t i = 3; i < rest.size(); ++i) {
+    const Result r = ImportSampleFile(sound, AbsolutePath(rest[i]));
     if (r != kOk) {
-      Fail(args[i], FileErrorText(r));
+      Fail(rest[i], FileErrorText(r));
       ++failed;
     }
   }
-  if (sound.samples.empty()) {
-    Fail(cardPath, "nothing was added; the card-file is unchanged");
-    return 1;
+  if (failed != 0 && !keepGoing) {
+    return Fail(cardPath, "nothing was added; the card-file is unchanged (--keep-going adds the files that import)");
   }
+  if (sound.samples.empty()) return Fail(cardPath, "nothing was added; the card-file is unchanged");
   std::vector<Sound>& list = type == SoundType::Drumsound ? doc.drumsounds : doc.multisounds;
   if (TryPushBack(list, std::move(sound)) != kOk) return Fail(cardPath, FileErrorText(kOutOfMemory));
   doc.modified = true;
-  if (Result r = SaveCardFile(cardPath, doc)) {
-    return Fail(cardPath, std::string("can't save the card-file: ") + FileErrorText(r));
-  }
+  SaveOutcome outcome;
+  if (Result r = SaveCardFile(cardPath, doc, &outcome)) return Fail(cardPath, SaveError(r, outcome));
   return failed != 0 ? 1 : 0;
 }
 
@@ -106,7 +140,8 @@ int CmdExport(const Args& args) {
   }
   const Sound& sound = list[static_cast<std::size_t>(number - 1)];
   if (Result r = ExportSamples(sound, folder)) {
-    return Fail(folder, std::string("one or more samples couldn't be exported: ") + FileErrorText(r));
+    const char* reason = r == kTooMuchData ? "the folder's path is too long" : FileErrorText(r);
+    return Fail(folder, std::string("one or more samples couldn't be exported: ") + reason);
   }
   std::printf("exported %zu sample%s to %.*s\n", sound.samples.size(), sound.samples.size() == 1 ? "" : "s",
               static_cast<int>(folder.size()), folder.data());

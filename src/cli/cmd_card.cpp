@@ -23,9 +23,20 @@ std::string LoadError(Result code) {
   return s;
 }
 
+std::filesystem::path PathOf(std::string_view path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+// True when both name one existing file (also through links or another
+// spelling of the path).
+bool SameFile(std::string_view a, std::string_view b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(PathOf(a), PathOf(b), ec) && !ec;
+}
+
 bool Exists(std::string_view path) {
   std::error_code ec;
-  return std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())), ec);
+  return std::filesystem::exists(PathOf(path), ec);
 }
 
 const char* SoundTypeName(const Sound& s) { return s.soundType == SoundType::Drumsound ? "Drumsound" : "Multisound"; }
@@ -147,12 +158,14 @@ int CmdImage(const Args& args) {
   } else {
     return Usage(kUsage);
   }
+  if (SameFile(paths[0], paths[1])) return Fail(paths[1], "is the card-file itself; name another output file");
   CardDocument doc;
   if (Result r = LoadCardFile(paths[0], doc)) return Fail(paths[0], LoadError(r));
   doc.cardCapacity = static_cast<std::uint32_t>(capacity);
   CardImage image;
   std::uint64_t required = 0;
-  const Result r = BuildCardImage(doc, layout, image, &required);
+  BuildRefusal refusal;
+  const Result r = BuildCardImage(doc, layout, image, &required, &refusal);
   if (r == kTooMuchData && required != 0) {
     char text[160];
     std::snprintf(text, sizeof text, "Too much data for the card (Current Size: %llu Byte, Maximum Size: %llu Byte)",
@@ -160,7 +173,8 @@ int CmdImage(const Args& args) {
                   layout == CardLayout::File ? static_cast<unsigned long long>(kMaxCardFileSize) : capacity);
     return Fail(paths[0], text);
   }
-  if (r != kOk) return Fail(paths[0], "the card cannot be stored in this layout (a count or address does not fit)");
+  if (r != kOk && !refusal.empty()) return Fail(paths[0], refusal.view());
+  if (r != kOk) return Fail(paths[0], std::string("the card image could not be built: ") + FileErrorText(r));
   if (Result w = WriteWholeFile(paths[1], image)) {
     return Fail(paths[1], std::string("can't write the image: ") + FileErrorText(w));
   }

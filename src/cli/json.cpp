@@ -14,6 +14,14 @@ std::size_t ValidSequence(Utf8View text, std::size_t i) {
   const unsigned char b = static_cast<unsigned char>(text[i]);
   std::size_t n = b < 0x80 ? 1 : b >= 0xC2 && b < 0xE0 ? 2 : b >= 0xE0 && b < 0xF0 ? 3 : b >= 0xF0 && b < 0xF5 ? 4 : 0;
   if (n == 0 || i + n > text.size()) return 0;
+  // The second byte's range rules out overlong forms (E0 80.., F0 80..),
+  // surrogates (ED A0..) and code points above U+10FFFF (F4 90..).
+  if (n > 2) {
+    const unsigned char b1 = static_cast<unsigned char>(text[i + 1]);
+    const unsigned char lo = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+    const unsigned char hi = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+    if (b1 < lo || b1 > hi) return 0;
+  }
   for (std::size_t k = 1; k < n; ++k) {
     if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
   }

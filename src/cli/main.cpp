@@ -17,7 +17,7 @@ constexpr Command kCommands[] = {
     {"new", CmdNew, "new CARD.qz [--name NAME]"},
     {"info", CmdInfo, "info CARD.qz [--json] [--frames]"},
     {"image", CmdImage, "image CARD.qz OUT.bin --layout file|card|wide [--capacity BYTES]"},
-    {"add", CmdAdd, "add CARD.qz (--multi NAME FILE... | --drum NAME FILE)"},
+    {"add", CmdAdd, "add CARD.qz (--multi NAME FILE... | --drum NAME FILE) [--keep-going]"},
     {"export", CmdExport, "export CARD.qz (--multi N | --drum N) DIR"},
     {"import", CmdImport, "import FILE --json [--drum]"},
     {"devices", CmdDevices, "devices"},
@@ -58,7 +58,7 @@ bool ParseUnsigned(std::string_view text, unsigned long long& out) {
 const char* FileErrorText(Result code) {
   switch (code) {
     case kOk: return "success";
-    case kInvalidArgument: return "no path given";
+    case kInvalidArgument: return "the path is empty, too long or not valid";
     case kOutOfMemory: return "out of memory";
     case kTooMuchData: return "the file is incomplete";
     case kEndOfData: return "the file is incomplete";

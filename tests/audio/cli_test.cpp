@@ -97,8 +97,13 @@ TEST(Cli, AddReportsFailuresKeepsTheRestAndExports) {
   dir.Write("cut.wav", cut);
   dir.Write("notes.txt", {1, 2, 3});
 
-  const Output o = Tavrin(dir, "add card.qz --multi \"Strings Ensemble\" \"a C3.wav\" missing.wav cut.wav notes.txt b.wav");
-  EXPECT_NE(o.status, 0);
+  // One failing file adds nothing; --keep-going adds the others.
+  const char* sources = " --multi \"Strings Ensemble\" \"a C3.wav\" missing.wav cut.wav notes.txt b.wav";
+  EXPECT_EQ(Tavrin(dir, std::string("add card.qz") + sources).status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "card.qz"));
+  EXPECT_EQ(Tavrin(dir, std::string("add card.qz --bogus") + sources).status, 2);
+  const Output o = Tavrin(dir, std::string("add card.qz") + sources + " --keep-going");
+  EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("missing.wav: file not found"), std::string::npos) << o.err;
   EXPECT_NE(o.err.find("cut.wav: the file is incomplete"), std::string::npos) << o.err;
   EXPECT_NE(o.err.find("notes.txt: unsupported format"), std::string::npos) << o.err;
