@@ -65,6 +65,9 @@ Result ParseIdentifyReply(const std::uint8_t* reply, std::uint32_t length, Devic
   device.word4 = static_cast<std::uint16_t>(U16At(reply + 4));
   device.bankCount = reply[6];
   device.memorySize = U32At(reply + 8);
+  // No card of this kind holds more; a larger figure would make every send
+  // build an image of that size.
+  if (device.memorySize > kMaxDeviceMemory) return kBadIdentify;
   if (length == 36) {
     device.serialNumber = 0;
     device.byte7 = 0;

@@ -18,6 +18,9 @@ namespace tavrin {
 inline constexpr std::uint16_t kCapabilityBeginWriteOption = 0x02;
 inline constexpr std::uint16_t kCapabilityBankDirectory = 0x04;
 inline constexpr std::uint32_t kDefaultMemorySize = 524288;
+// The largest memory a device may report: the card's 24-bit word addresses
+// reach 32 MiB of samples, twice that in the wide layout.
+inline constexpr std::uint32_t kMaxDeviceMemory = 67108864;
 inline constexpr std::uint32_t kMaxDirectoryEntries = 256;
 inline constexpr std::uint32_t kDirectoryEntrySize = 20;
 

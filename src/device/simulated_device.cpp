@@ -143,8 +143,9 @@ Result BankFilePath(const std::string& folder, std::uint32_t bank, std::string& 
 
 class SimulatedUsbBackend::Handle final : public UsbDevice {
  public:
-  Handle(SimulatedUsbBackend& owner, std::size_t device, std::uint32_t generation)
-      : owner_(owner), device_(device), generation_(generation) {}
+  Handle(SimulatedUsbBackend& owner, std::size_t device, std::uint32_t generation,
+         std::unique_ptr<FileUpdateLock> claim)
+      : owner_(owner), device_(device), generation_(generation), claim_(std::move(claim)) {}
   ~Handle() override { owner_.Closed(device_); }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
@@ -175,6 +176,7 @@ class SimulatedUsbBackend::Handle final : public UsbDevice {
   SimulatedUsbBackend& owner_;
   std::size_t device_;
   std::uint32_t generation_;
+  std::unique_ptr<FileUpdateLock> claim_;  // folder devices: held while open
 };
 
 SimulatedUsbBackend::SimulatedUsbBackend() = default;
@@ -333,7 +335,17 @@ Result SimulatedUsbBackend::Open(Utf16View path, std::unique_ptr<UsbDevice>& out
     e.result = d.faults.openResult;
     if (TryPushBack(log_, e) != kOk) return kOutOfMemory;
     if (d.faults.openResult != kOk) return d.faults.openResult;
-    out.reset(new (std::nothrow) Handle(*this, i, d.generation));
+    // A device kept in a folder is one device for every program using that
+    // folder: like the real one, it has one owner of its interface at a time
+    // and answers busy to a second.
+    std::unique_ptr<FileUpdateLock> claim;
+    if (!d.folder.empty()) {
+      std::string settings;
+      claim.reset(new (std::nothrow) FileUpdateLock);
+      if (!claim || TryCopy(settings, d.folder + "/device.txt") != kOk) return kOutOfMemory;
+      if (Result r = claim->Acquire(settings, 0)) return r;
+    }
+    out.reset(new (std::nothrow) Handle(*this, i, d.generation, std::move(claim)));
     if (!out) return kOutOfMemory;
     ++openHandles_;
     return kOk;
@@ -434,7 +446,7 @@ Result SimulatedUsbBackend::Transfer(std::size_t device, std::uint32_t generatio
         if (TryResize(reply, std::max(n, reply.size())) != kOk) return finish(kOutOfMemory);
       }
       n = std::min<std::size_t>(n, length);
-      if (in) std::memcpy(in, reply.data(), n);
+      if (in && n > 0) std::memcpy(in, reply.data(), n);
       moved = in ? static_cast<std::uint32_t>(n) : 0;
       return finish(kOk);
     }

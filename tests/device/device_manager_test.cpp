@@ -59,6 +59,7 @@ TEST(IdentifyReply, ThirtyFourBytesCarryCapabilities) {
 TEST(IdentifyReply, ThirtySixBytesAreTheOtherFamily) {
   std::uint8_t reply[36];
   for (int i = 0; i < 36; ++i) reply[i] = static_cast<std::uint8_t>(i + 1);
+  reply[11] = 0;  // a memory size a card can have
   DeviceInfo d;
   ASSERT_EQ(ParseIdentifyReply(reply, 36, d), kOk);
   EXPECT_TRUE(d.otherFamily);

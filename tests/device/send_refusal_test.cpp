@@ -8,6 +8,7 @@
 #include "card/card_file.h"
 #include "device/device_test_util.h"
 #include "device/device_workers.h"
+#include "device/simulated_device.h"
 #include "support/temp_dir.h"
 
 #if !defined(_WIN32) && defined(TAVRIN_CLI_PATH)
@@ -65,6 +66,39 @@ TEST(SendRefusal, EveryBuilderRefusalIsShown) {
   ASSERT_EQ(display.errors.size(), 1u);
   EXPECT_EQ(display.errors[0], "The card cannot be sent\n\nSample \"Pad C3\" of \"Pad\": Start or Loop lies past End");
   EXPECT_TRUE(image.empty());
+}
+
+TEST(DeviceLimits, MemoryBeyondAnyCardIsNoIdentification) {
+  for (const std::uint32_t memory : {67108864u, 67108865u, 0xFFFFFFFFu}) {
+    std::uint8_t reply[34] = {1, 1};
+    for (int i = 0; i < 4; ++i) reply[8 + i] = static_cast<std::uint8_t>(memory >> (8 * i));
+    DeviceInfo d;
+    EXPECT_EQ(ParseIdentifyReply(reply, 34, d), memory <= kMaxDeviceMemory ? kOk : kBadIdentify) << memory;
+  }
+}
+
+TEST(DeviceLimits, DeviceWithoutBanksListsNone) {
+  SimulatedDeviceConfig config;
+  config.bankCount = 0;
+  SimSetup s;
+  s.AddAndSelect(config);
+  std::uint8_t buffer[kDirectoryEntrySize] = {};
+  EXPECT_EQ(s.manager.ReadBankDirectory(buffer, sizeof buffer, 1, s.manager.current), kOk);
+}
+
+TEST(DeviceLimits, FolderDeviceHasOneOwnerAtATime) {
+  tavrin::testing::TempDir dir;
+  SimulatedUsbBackend first, second;
+  ASSERT_EQ(first.LoadFolder(dir.File("")), kOk);
+  ASSERT_EQ(second.LoadFolder(dir.File("")), kOk);
+  std::vector<DevicePath> paths;
+  ASSERT_EQ(first.Enumerate(kAnyId, kAnyId, paths), kOk);
+  ASSERT_EQ(paths.size(), 1u);
+  std::unique_ptr<UsbDevice> a, b;
+  ASSERT_EQ(first.Open(paths[0].view(), a), kOk);
+  EXPECT_EQ(second.Open(paths[0].view(), b), kNotSupported);  // busy
+  a.reset();
+  EXPECT_EQ(second.Open(paths[0].view(), b), kOk);
 }
 
 #if !defined(_WIN32) && defined(TAVRIN_CLI_PATH)
