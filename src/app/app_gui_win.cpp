@@ -197,21 +197,28 @@ bool IsAbsolutePath(const wchar_t* p) {
 
 int HandOverToRunningInstance() {
   Utf16Text<261> path;
+  bool tooLong = false;
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv && CommandLineHasPath(argc)) {
     const wchar_t* arg = argv[1];
     if (IsAbsolutePath(arg)) {
-      // Cut to 260 characters.
-      Utf16Text<260> cut;
-      cut.assign(Utf16View(reinterpret_cast<const char16_t*>(arg)));
-      path.assign(cut.view());
+      // A path is handed over whole or not at all: a cut one names another file.
+      const Utf16View whole(reinterpret_cast<const char16_t*>(arg));
+      if (whole.size() > 260) tooLong = true;
+      else path.assign(whole);
     } else {
       const DWORD n = GetFullPathNameW(arg, 261, reinterpret_cast<wchar_t*>(path.units), nullptr);
       path.length = (n > 0 && n <= 260) ? n : 0;
+      tooLong = n > 260;
     }
   }
   if (argv) LocalFree(argv);
+  if (tooLong) {
+    MessageText text = LoadFailureText(kPathTooLongReason);
+    AppMessageBox(nullptr, reinterpret_cast<const wchar_t*>(text.terminated()), MB_OK | MB_ICONERROR);
+    return 1;
+  }
 
   HWND main = FindWindowW(kMainWindowClass, nullptr);
   if (!main) return 1;

@@ -5,6 +5,7 @@
 #include <commdlg.h>
 
 #include "app/app_gui_win.h"
+#include "app/device_panel_gui_win.h"
 #include "app/main_window_gui_win.h"
 #include "card/card_file.h"
 
@@ -40,7 +41,7 @@ void StoreLastCardPath(const wchar_t* file) {
 }
 
 void ShowPathTooLong() {
-  Utf16Text<128> text = LoadFailureText(kPathTooLongReason);
+  MessageText text = LoadFailureText(kPathTooLongReason);
   AppMessageBox(App().mainWindow, W(text.terminated()), MB_OK | MB_ICONERROR);
 }
 
@@ -88,17 +89,24 @@ void SelectFirstEntries() {
   SetFocus(MainControl(MainRow::kMultiList));
 }
 
-// Saves to path; reports a failure. The outcome for a pending action.
+// Saves to path; reports a failure with its reason, and sounds the card
+// could not hold. The outcome for a pending action.
 SaveOutcome SaveTo(Utf8View path) {
   Utf8Text<260> target;
   target.assign(path);
-  const Result r = SaveCardFile(target.view(), TheDocument());
+  SaveReport report;
+  const Result r = SaveCardFile(target.view(), TheDocument(), &report);
   if (r == kOk) {
     CurrentCardPath() = target;
   } else {
-    AppMessageBox(App().mainWindow, W(kSaveFailedText), MB_OK | MB_ICONERROR);
+    MessageText text = SaveFailureText(r, report.refusal.view());
+    AppMessageBox(App().mainWindow, W(text.terminated()), MB_OK | MB_ICONERROR);
   }
   RefreshMainWindow();
+  if (r == kOk && report.soundsLeftOut != 0) {
+    Utf16Text<64> text = LeftOutText(report.soundsLeftOut);
+    DevicePanelSetStatus(W(text.terminated()));
+  }
   return r == kOk ? SaveOutcome::Saved : SaveOutcome::Failed;
 }
 
@@ -116,6 +124,7 @@ SaveOutcome SaveCurrent() {
 void DoNew() {
   TheDocument().Reset();
   CurrentCardPath().clear();
+  DevicePanelResetStatus();
   RefreshMainWindow();
 }
 
@@ -150,6 +159,7 @@ void AskSaveChanges(PendingAction action) {
     RunAction(g_pending.AfterSave(outcome));
   } else if (answer == IDNO) {
     TheDocument().modified = false;
+    UpdateMainTitle();  // also when the action is then cancelled
     RunAction(g_pending.Answer(PromptAnswer::No));
   } else {
     g_pending.Answer(PromptAnswer::Cancel);
@@ -162,8 +172,11 @@ void LoadStep(Utf8View path) {
   const Result r = LoadCardFile(path, TheDocument());
   if (r == kOk) {
     CurrentCardPath().assign(path);
+    DevicePanelResetStatus();
   } else {
-    Utf16Text<128> text = LoadFailureText(LoadFailureReason(r));
+    Utf16Text<261> shown;
+    shown.assignUtf8(path);
+    MessageText text = LoadFailureText(LoadFailureReason(r), shown.view());
     AppMessageBox(App().mainWindow, W(text.terminated()), MB_OK | MB_ICONERROR);
   }
   RefreshMainWindow();

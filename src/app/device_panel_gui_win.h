@@ -43,8 +43,13 @@ void DevicePanelBankChanged();
 void DevicePanelUpdateControls();
 // True when the selected device takes the wide card layout.
 bool DevicePanelWideLayout();
-// "Send to Card" pressed.
+// "Send to Card" pressed: sends to the bank the Bank field shows, or refuses
+// with a message naming the device's banks (the field keeps the user's text).
 void DevicePanelSend();
+// The status line shows `text` (e.g. after a save), or "Idle" again after
+// another card was loaded or created, unless a transfer is running.
+void DevicePanelSetStatus(const wchar_t* text);
+void DevicePanelResetStatus();
 // The bank manager asked for its clearing worker (command 1).
 void DevicePanelStartClearing();
 // Column text of a bank row: column 0 the bank number, column 1 its card's

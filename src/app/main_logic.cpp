@@ -35,10 +35,45 @@ Utf16Text<256> InitFailureText(Utf16View what) {
   return text;
 }
 
-Utf16Text<128> LoadFailureText(Utf8View reason) {
-  Utf16Text<128> text;
+MessageText LoadFailureText(Utf8View reason, Utf16View path) {
+  MessageText text;
   text.assign(u"Can't load the card-file\n\n");
+  if (!path.empty()) {
+    text.append(path);
+    text.append(u"\n\n");
+  }
   text.appendUtf8(reason);
+  return text;
+}
+
+MessageText SaveFailureText(Result result, Utf8View refusal) {
+  MessageText text;
+  text.assign(kSaveFailedText);
+  const char* reason = nullptr;
+  switch (result) {
+    case kTooMuchData: reason = "The card is larger than a card-file can be (16 MiB)."; break;
+    case kAccessDenied: reason = "Access denied: the file may be read-only or in use."; break;
+    case kDiskFull: reason = "The disk is full."; break;
+    case kInvalidArgument: reason = "The path is too long."; break;
+    case kOutOfMemory: reason = "There is not enough memory."; break;
+    case kNotFound: reason = "The folder does not exist."; break;
+    default: break;
+  }
+  if (!refusal.empty()) {
+    text.append(u"\n\n");
+    text.appendUtf8(refusal);
+  } else if (reason != nullptr) {
+    text.append(u"\n\n");
+    text.appendUtf8(reason);
+  }
+  return text;
+}
+
+Utf16Text<64> LeftOutText(std::size_t sounds) {
+  Utf16Text<64> text;
+  if (sounds == 0) return text;
+  text.appendDecimal(sounds > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(sounds));
+  text.append(sounds == 1 ? u" sound without samples was not saved" : u" sounds without samples were not saved");
   return text;
 }
 

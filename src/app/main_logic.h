@@ -30,8 +30,19 @@ WindowTitle BuildMainTitle(Utf16View appTitle, Utf8View cardPath, bool modified)
 // "Can't Initialize '<what>'!\n\nApplication will Exit".
 Utf16Text<256> InitFailureText(Utf16View what);
 
-// "Can't load the card-file\n\n" followed by the reason (LoadFailureReason).
-Utf16Text<128> LoadFailureText(Utf8View reason);
+// "Can't load the card-file\n\n" followed by the reason (LoadFailureReason),
+// and the file's path on a line of its own when one is given: the path may
+// have come from a drop or a second start.
+using MessageText = Utf16Text<512>;
+MessageText LoadFailureText(Utf8View reason, Utf16View path = {});
+
+// "Can't save the card-file", then why: the builder's refusal naming the sound
+// and sample, or words for the file layer's result.
+MessageText SaveFailureText(Result result, Utf8View refusal);
+
+// The status line after a save that left out sounds without samples:
+// "2 sounds without samples were not saved"; empty for 0.
+Utf16Text<64> LeftOutText(std::size_t sounds);
 
 inline constexpr char16_t kSaveFailedText[] = u"Can't save the card-file";
 // The reason shown for a path whose UTF-8 form would not fit the 260 bytes a

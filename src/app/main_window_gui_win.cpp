@@ -16,7 +16,8 @@ namespace {
 
 constexpr DWORD kLabel = SS_LEFT | SS_CENTERIMAGE;
 constexpr DWORD kRightLabel = SS_RIGHT | SS_CENTERIMAGE;
-constexpr DWORD kList = WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY;
+// No integral height: the lists keep their full height down to their buttons.
+constexpr DWORD kList = WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
 constexpr DWORD kButton = WS_TABSTOP | BS_PUSHBUTTON;
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 
@@ -135,6 +136,15 @@ void CardNameChanged() {
   wchar_t buffer[16] = {};
   const int n = GetWindowTextW(Row(MainRow::kCardName), buffer, 16);
   TheDocument().name.assignUtf16(Utf16View(reinterpret_cast<const char16_t*>(buffer), n > 0 ? n : 0));
+  // The field shows what the card keeps (10 bytes, whole characters) at once.
+  Utf16Text<16> kept;
+  kept.assignUtf8(TheDocument().name.view());
+  if (kept.length != static_cast<std::size_t>(n > 0 ? n : 0)) {
+    g_state.refreshing = true;
+    SetWindowTextW(Row(MainRow::kCardName), reinterpret_cast<const wchar_t*>(kept.terminated()));
+    SendMessageW(Row(MainRow::kCardName), EM_SETSEL, kept.length, kept.length);
+    g_state.refreshing = false;
+  }
   if (!TheDocument().modified) {
     TheDocument().modified = true;
     UpdateMainTitle();

@@ -172,11 +172,33 @@ void DevicePanelSelectionChanged() {
   DevicePanelUpdateControls();
 }
 
-void DevicePanelBankChanged() {
-  BOOL failed = FALSE;
-  const LRESULT pos = SendMessageW(g_controls.bankUpDown, UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&failed));
-  if (!failed && pos >= 1 && pos <= 0xFFFF) Manager().currentBank.store(static_cast<std::uint16_t>(pos));
+namespace {
+
+// The Bank field's text in UTF-8.
+Utf8Text<32> BankFieldText() {
+  wchar_t buffer[16] = {};
+  const int n = GetWindowTextW(g_controls.bankEdit, buffer, 16);
+  Utf8Text<32> text;
+  text.assignUtf16(Utf16View(reinterpret_cast<const char16_t*>(buffer), n > 0 ? static_cast<std::size_t>(n) : 0));
+  return text;
 }
+
+}  // namespace
+
+void DevicePanelBankChanged() {
+  // Only a bank the device has is taken; anything else is refused at send.
+  std::uint16_t bank = 0;
+  Utf8Text<128> message;
+  if (ParseSendBank(BankFieldText().view(), Manager().current.bankCount, bank, message)) {
+    Manager().currentBank.store(bank);
+  }
+}
+
+void DevicePanelSetStatus(const wchar_t* text) {
+  if (g_controls.status && !ThreadRunning(g_send.thread)) SetWindowTextW(g_controls.status, text);
+}
+
+void DevicePanelResetStatus() { DevicePanelSetStatus(L"Idle"); }
 
 void DevicePanelUpdateControls() {
   if (!g_controls.mainWindow) return;
@@ -210,6 +232,15 @@ void DevicePanelSend() {
   g_send.thread.reset();
   g_send.image.clear();
   SendDisplay display;
+  // The card goes to the bank the field shows, or nowhere.
+  std::uint16_t bank = 0;
+  Utf8Text<128> message;
+  if (Manager().HasSelection() &&
+      !ParseSendBank(BankFieldText().view(), Manager().current.bankCount, bank, message)) {
+    display.ShowError(message.view());
+    return;
+  }
+  if (bank != 0) Manager().currentBank.store(bank);
   const Result r = PrepareSendImage(TheDocument(), Manager(), g_send.image, display);
   // The builder may have reordered the document.
   RefreshMainWindow();

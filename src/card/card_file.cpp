@@ -219,8 +219,8 @@ std::size_t SoundsWithoutSamples(const CardDocument& doc) {
   return n;
 }
 
-Result SaveCardFile(Utf8View path, CardDocument& doc, SaveOutcome* outcome) {
-  if (outcome) *outcome = SaveOutcome{};
+Result SaveCardFile(Utf8View path, CardDocument& doc, SaveReport* outcome) {
+  if (outcome) *outcome = SaveReport{};
   std::uint8_t key = 0;
   while (key == 0) {
     if (!RandomBytes(&key, 1)) return kFailed;

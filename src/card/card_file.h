@@ -23,14 +23,14 @@ Result ParseCardFile(std::span<const std::uint8_t> bytes, CardDocument& out);
 
 // What a save tells beyond its result: why the card was refused (5), and how
 // many sounds without samples it left out (the card cannot hold them).
-struct SaveOutcome {
+struct SaveReport {
   BuildRefusal refusal;
   std::size_t soundsLeftOut = 0;
 };
 
 // Saves doc (reordering it as the builder does). The old file is replaced only
 // after a complete write; on failure it is untouched and doc stays modified.
-Result SaveCardFile(Utf8View path, CardDocument& doc, SaveOutcome* outcome = nullptr);
+Result SaveCardFile(Utf8View path, CardDocument& doc, SaveReport* outcome = nullptr);
 
 // Builds the scrambled card-file bytes of doc with scramble byte key (1..255).
 Result EncodeCardFile(CardDocument& doc, std::uint8_t key, std::vector<std::uint8_t>& out,

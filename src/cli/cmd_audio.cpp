@@ -36,7 +36,7 @@ std::string LoadError(Result code) {
   return s;
 }
 
-std::string SaveError(Result code, const SaveOutcome& outcome) {
+std::string SaveError(Result code, const SaveReport& outcome) {
   std::string s = "can't save the card-file: ";
   if (!outcome.refusal.empty()) {
     s += outcome.refusal.view();
@@ -117,7 +117,7 @@ int CmdAdd(const Args& args) {
   std::vector<Sound>& list = type == SoundType::Drumsound ? doc.drumsounds : doc.multisounds;
   if (TryPushBack(list, std::move(sound)) != kOk) return Fail(cardPath, FileErrorText(kOutOfMemory));
   doc.modified = true;
-  SaveOutcome outcome;
+  SaveReport outcome;
   if (Result r = SaveCardFile(cardPath, doc, &outcome)) return Fail(cardPath, SaveError(r, outcome));
   return failed != 0 ? 1 : 0;
 }

@@ -84,7 +84,7 @@ TEST(BuildRefusal, NamesTheSoundAndSample) {
     BuildRefusal refusal;
     EXPECT_EQ(BuildCardImage(doc, CardLayout::Card, image, nullptr, &refusal), kTooMuchData);
     EXPECT_EQ(std::string(refusal.view()), c.reason);
-    SaveOutcome outcome;
+    SaveReport outcome;
     EXPECT_EQ(SaveCardFile("/nonexistent-folder/x.qz", doc, &outcome), kTooMuchData);
     EXPECT_EQ(std::string(outcome.refusal.view()), c.reason);
   }
@@ -96,7 +96,7 @@ TEST(BuildRefusal, SaveCountsTheSoundsLeftOut) {
   AddMulti(doc, "Empty1");
   AddDrum(doc, "Empty2");
   TempDir dir;
-  SaveOutcome outcome;
+  SaveReport outcome;
   ASSERT_EQ(SaveCardFile(dir.File("c.qz"), doc, &outcome), kOk);
   EXPECT_EQ(outcome.soundsLeftOut, 2u);
 }
