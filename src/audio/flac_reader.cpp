@@ -55,12 +55,12 @@ Result TakeApplicationBlock(std::span<const std::uint8_t> data, DecodedAudio& ou
 }
 
 // Mixes one decoded frame to mono and appends it; `full` is set when the
-// frame limit is reached.
+// frame would pass the frame limit (it is cut there).
 Result AppendFrame(const FlacDecoder& dec, DecodedAudio& out, std::uint64_t maxFrames, bool& full) {
   const FlacFrameHeader& h = dec.frame();
   const std::size_t have = out.frames.size();
   std::size_t n = h.blockSize;
-  if (have + n >= maxFrames) {
+  if (have + n > maxFrames) {
     n = static_cast<std::size_t>(maxFrames - have);
     full = true;
   }
@@ -82,7 +82,8 @@ Result AppendFrame(const FlacDecoder& dec, DecodedAudio& out, std::uint64_t maxF
 
 }  // namespace
 
-Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out, std::uint64_t maxFrames) {
+Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out, std::uint64_t maxFrames,
+                      FlacFileMode mode) {
   if (maxFrames > kFlacMaxImportFrames) maxFrames = kFlacMaxImportFrames;
   out = DecodedAudio{};
   FlacDecoder dec;
@@ -113,6 +114,11 @@ Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out, st
   if (Result r = dec.AllocateBuffers(); r != kOk) return r;
   bool full = false;
   while (!full && dec.DecodeFrame() == FlacStatus::kOk) {
+    if (mode == FlacFileMode::kImport) {
+      const FlacFrameHeader& h = dec.frame();
+      if (h.sampleRate != 0 && h.sampleRate != out.sampleRate) return kBadFormat;
+      if (h.blockSize > maxFrames - out.frames.size()) return kFileTooLarge;
+    }
     if (Result r = AppendFrame(dec, out, maxFrames, full); r != kOk) return r;
   }
   if (dec.outOfMemory()) return kOutOfMemory;
@@ -123,7 +129,7 @@ Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out, st
 Result ReadFlac(Utf8View path, DecodedAudio& out) {
   std::vector<std::uint8_t> file;
   if (Result r = ReadWholeFile(path, kMaxReadableFile, file); r != kOk) return r;
-  return DecodeFlacFile(file, out);
+  return DecodeFlacFile(file, out, kFlacMaxImportFrames, FlacFileMode::kImport);
 }
 
 }  // namespace tavrin
