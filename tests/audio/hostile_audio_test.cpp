@@ -1,12 +1,13 @@
 // Crafted files through the import: a file that gives no sound, a rate the
-// import cannot convert, a FLAC stream that changes its rate or unfolds past
-// the frame limit is refused, and the sound is left as it was.
+// import cannot convert, a stream that changes its rate or unfolds past the
+// frame limit is refused, and the sound is left as it was.
 #include <gtest/gtest.h>
 
 #include "audio/audio_bytes.h"
 #include "audio/import.h"
 #include "audio/temp_dir.h"
 #include "flac/flac_test_util.h"
+#include "support/skip.h"
 
 namespace tavrin {
 namespace {
@@ -64,6 +65,28 @@ TEST(HostileImport, FilesWithoutSoundOrWithAnUnusableRateAddNothing) {
     EXPECT_EQ(ImportSampleFile(sound, dir.Write(c.name, c.bytes)), c.expected);
     EXPECT_EQ(sound.samples.size(), c.expected == kOk ? 1u : 0u);
   }
+}
+
+TEST(HostileImport, Mp3ThatChangesItsRateIsRefused) {
+  if (!tavrin_test::HaveTool("lame") || !tavrin_test::HaveTool("sox"))
+    TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("lame and sox"));
+  TempDir dir;
+  const auto path = [&](const char* name) { return tavrin_test::Quote(dir.path() / name); };
+  // One second at 44.1 kHz, then one at 22.05 kHz, in one file.
+  for (const char* rate : {"44100", "22050"}) {
+    const std::string wav = path((std::string(rate) + ".wav").c_str());
+    ASSERT_EQ(tavrin_test::RunCommand(std::string("sox -n -r ") + rate + " -b 16 -c 1 " + wav + " synth 1 sine 440"), 0);
+    ASSERT_EQ(tavrin_test::RunCommand("lame --silent -b 64 " + wav + " " + path((std::string(rate) + ".mp3").c_str())), 0);
+  }
+  auto both = ReadAll(dir.File("44100.mp3"));
+  const auto second = ReadAll(dir.File("22050.mp3"));
+  ASSERT_FALSE(both.empty() || second.empty());
+  both.insert(both.end(), second.begin(), second.end());
+  dir.Write("both.mp3", both);
+  Sound sound;
+  EXPECT_EQ(ImportSampleFile(sound, dir.File("both.mp3")), kBadFormat);
+  EXPECT_EQ(ImportSampleFile(sound, dir.File("44100.mp3")), kOk);
+  EXPECT_EQ(sound.samples.size(), 1u);
 }
 
 }  // namespace
