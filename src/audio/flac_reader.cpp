@@ -65,13 +65,15 @@ Result AppendFrame(const FlacDecoder& dec, DecodedAudio& out, std::uint64_t maxF
     full = true;
   }
   if (Result r = TryResize(out.frames, have + n); r != kOk) return r;
-  const float scale = static_cast<float>(std::ldexp(1.0, static_cast<int>(h.bitsPerSample) - 1));
+  // Dividing by a power of two and multiplying by its inverse give the same
+  // float (both are exact), and the multiplication is much cheaper.
+  const float inverseScale = static_cast<float>(std::ldexp(1.0, 1 - static_cast<int>(h.bitsPerSample)));
   const float channels = static_cast<float>(h.channels);
   float* dst = out.frames.data() + have;
   float peak = out.peak;
   for (std::size_t i = 0; i < n; ++i) {
     float sum = 0.0f;
-    for (std::uint32_t c = 0; c < h.channels; ++c) sum += static_cast<float>(dec.channel(c)[i]) / scale;
+    for (std::uint32_t c = 0; c < h.channels; ++c) sum += static_cast<float>(dec.channel(c)[i]) * inverseScale;
     const float v = sum / channels;
     dst[i] = v;
     if (std::fabs(v) > std::fabs(peak)) peak = v;
