@@ -1,5 +1,6 @@
 // Writes small AIFF and AIFC files to a folder, as the starting corpus of the
-// AIFF fuzzer: every sample size, every compression type, INST with MARK.
+// AIFF fuzzer: every sample size, every compression type, INST with MARK, no
+// frames, and the largest whole rate.
 #include <cstdio>
 #include <string>
 
@@ -56,5 +57,7 @@ int main(int argc, char** argv) {
   put(Form("AIFF", {Comm(1, 12, 16, 22050), Mark(), Inst(1), Ssnd(Data(24), 4)}));
   put(Form("AIFF", {Comm(2, 12, 16, 32000), Inst(2), Mark(), Ssnd(Data(48))}));
   put(Form("AIFF", {FormChunk("NAME", Data(5), false), Comm(1, 0, 16, 8000)}));
+  put(Form("AIFF", {Comm(1, 0, 16, 44100), Ssnd({})}));
+  put(Form("AIFF", {Comm(1, 4, 16, 0xFFFFFFFFu), Ssnd(Data(8))}));
   return 0;
 }

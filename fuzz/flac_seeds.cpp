@@ -1,8 +1,11 @@
 // Writes the starting corpus of the FLAC fuzzer to a folder: small hand-made
 // streams (constant and verbatim frames of every bit depth code, several
 // channel counts, a "riff" smpl block), the same in Ogg pages, a bare frame
-// stream, and, when the flac tool is installed, short encoded files (native
-// and Ogg) whose subframes use the predictors and Rice-coded residuals.
+// stream, hostile streams (34-byte frames of 8 constant channels, with and
+// without a good CRC-16 after garbage; a first frame that is damaged; a
+// frame that changes the rate), and, when the flac tool is
+// installed, short encoded files (native and Ogg) whose subframes use the
+// predictors and Rice-coded residuals.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,6 +28,16 @@ HandFrame Verbatim(unsigned channels, unsigned n, unsigned bits, int seed) {
       v.push_back(static_cast<std::int32_t>(((i * 7919 + c * 104729 + static_cast<unsigned>(seed)) % (2 * half)) - half));
     f.channels.push_back(v);
   }
+  return f;
+}
+
+// A frame whose header codes the rate `rateBits` itself; both CRCs redone.
+std::vector<std::uint8_t> WithRate(std::vector<std::uint8_t> f, unsigned rateBits) {
+  f[2] = static_cast<std::uint8_t>((f[2] & 0xF0) | rateBits);
+  f[7] = tavrin::FlacCrc8({f.data(), 7});
+  const std::uint16_t crc = tavrin::FlacCrc16({f.data(), f.size() - 2});
+  f[f.size() - 2] = static_cast<std::uint8_t>(crc >> 8);
+  f.back() = static_cast<std::uint8_t>(crc);
   return f;
 }
 
@@ -59,6 +72,37 @@ int main(int argc, char** argv) {
   for (std::uint32_t v : {0u, 0u, 22676u, 60u, 0u, 0u, 0u, 1u, 28u, 0u, 0u, 4u, 40u, 0u, 0u}) AppendBytes(smpl, Le32Bytes(v));
   for (int i = 0; i < 7; ++i) AppendBytes(smpl, Le32Bytes(static_cast<std::uint32_t>(i)));
   Write(dir + "/smpl.flac", HandStream(44100, 16, 48, {Verbatim(1, 48, 16, 4)}, {MetadataBlock(2, false, smpl)}));
+
+  // Hostile streams: 34-byte frames of 8 constant channels that unfold into
+  // 8 × 1024 samples, 8 valid ones, and 8 with a bad CRC-16 after a garbage
+  // byte (candidates of the search past damage). Mutations reach frames of
+  // 65535 samples by changing the block size; the seeds stay small so that
+  // each run is quick. A damaged first frame; a rate coded in the second
+  // frame that differs from STREAMINFO's.
+  const auto flood = HandFrameBytes(ConstantFrame({1, 2, 3, 4, 5, 6, 7, 8}, 1024), 16, 0);
+  auto badFlood = flood;
+  badFlood.back() ^= 1;
+  auto floodStream = HandStream(44100, 16, 0, {});
+  auto searchStream = floodStream;
+  searchStream.push_back(0);
+  for (int i = 0; i < 8; ++i) {
+    AppendBytes(floodStream, flood);
+    AppendBytes(searchStream, badFlood);
+  }
+  Write(dir + "/hostile_constant_flood.flac", floodStream);
+  Write(dir + "/hostile_search_flood.flac", searchStream);
+  const auto frame = HandFrameBytes(ConstantFrame({1000, -1000}, 441), 16, 0);
+  auto damaged = frame;
+  damaged[9] ^= 0x10;
+  auto firstDamaged = HandStream(44100, 16, 882, {});
+  AppendBytes(firstDamaged, damaged);
+  AppendBytes(firstDamaged, frame);
+  Write(dir + "/hostile_first_frame_damaged.flac", firstDamaged);
+  auto rateChange = HandStream(44100, 16, 882, {});
+  AppendBytes(rateChange, frame);
+  AppendBytes(rateChange, WithRate(frame, 6));
+  Write(dir + "/hostile_rate_change.flac", rateChange);
+  count += 4;
 
   // Encoded files, where the tool is there.
   if (std::system("command -v flac >/dev/null 2>&1") == 0) {

@@ -1,6 +1,8 @@
 // Writes small WAV files to a folder, as the starting corpus of the WAV
 // fuzzer: every format tag and size, the extensible form, smpl chunks with
-// and without the parameter block, odd chunks with and without pad bytes.
+// and without the parameter block, odd chunks with and without pad bytes,
+// files without sound (no data chunk, an empty one, one frame at 44.1 kHz)
+// and the largest rate a "fmt " chunk can state.
 #include <cstdio>
 #include <string>
 
@@ -39,5 +41,9 @@ int main(int argc, char** argv) {
   put(Riff({Fmt(1, 1, 44100, 16), Smpl(64, 0xFFFFFFF9u, {{1, 2, 10}, {0, 1, 3}}, {}), RiffChunk("data", Data(32))}));
   put(Riff({Fmt(1, 2, 8000, 16), RiffChunk("LIST", Data(5), false), RiffChunk("data", Data(16))}));
   put(Riff({Fmt(1, 1, 8000, 8), RiffChunk("data", Data(7), true), RiffChunk("data", Data(3), false)}));
+  put(Riff({Fmt(1, 1, 44100, 16)}));
+  put(Riff({Fmt(1, 1, 44100, 16), RiffChunk("data", {})}));
+  put(Riff({Fmt(1, 1, 44100, 16), RiffChunk("data", Data(2))}));
+  put(Riff({Fmt(1, 1, 0xFFFFFFFFu, 16), RiffChunk("data", Data(8))}));
   return 0;
 }

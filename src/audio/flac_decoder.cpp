@@ -552,6 +552,9 @@ Result FlacDecoder::Open(std::span<const std::uint8_t> bytes) {
   hasStreamInfo_ = false;
   inMetadata_ = false;
   outOfMemory_ = false;
+  samplesDecoded_ = 0;
+  searchRefused_ = 0;
+  searchExhausted_ = false;
   container_ = FlacContainer::kNone;
   if (bytes.empty()) return kBadFormat;
   if (bytes[0] == 'f') {
@@ -576,6 +579,9 @@ Result FlacDecoder::OpenFrames(std::span<const std::uint8_t> bytes) {
   hasStreamInfo_ = false;
   inMetadata_ = false;
   outOfMemory_ = false;
+  samplesDecoded_ = 0;
+  searchRefused_ = 0;
+  searchExhausted_ = false;
   container_ = FlacContainer::kFramesOnly;
   return kOk;
 }
@@ -631,25 +637,49 @@ FlacStatus FlacDecoder::DecodeFrame() {
 
   // A frame header right here is decoded or reported broken; anything else
   // is skipped up to the first valid frame header.
-  if (IsFrameSync(data_, pos_)) return DecodeFrameAt(pos_);
+  if (IsFrameSync(data_, pos_)) return DecodeFrameAt(pos_, false);
   for (std::size_t at = pos_; at + 1 < data_.size(); ++at) {
+    if (searchExhausted_) return FlacStatus::kError;
     if (!IsFrameSync(data_, at)) continue;
     const std::size_t saved = pos_;
-    if (DecodeFrameAt(at) == FlacStatus::kOk) return FlacStatus::kOk;
+    if (DecodeFrameAt(at, true) == FlacStatus::kOk) return FlacStatus::kOk;
     pos_ = saved;
   }
   pos_ = data_.size();
   return FlacStatus::kEnd;
 }
 
-FlacStatus FlacDecoder::DecodeFrameAt(std::size_t start) {
+FlacStatus FlacDecoder::DecodeFrameAt(std::size_t start, bool searching) {
   const std::span<const std::uint8_t> rest = data_.subspan(start);
   FlacFrameHeader h;
   const std::size_t headerSize =
       ParseFlacFrameHeader(rest, hasStreamInfo_ ? streamInfo_.bitsPerSample : 0, h, verifyChecksums_);
   if (headerSize == 0) return FlacStatus::kError;
+  // A candidate of the search is decoded only while the allowance has room
+  // for all its samples, and charged with them when it is refused.
+  const std::uint64_t cost = std::uint64_t{h.blockSize} * h.channels;
+  if (searching) {
+    const std::uint64_t allowance = kFlacSearchBaseSamples + kFlacSearchSamplesPerByte * data_.size();
+    if (cost > allowance - searchRefused_) {
+      searchExhausted_ = true;
+      return FlacStatus::kError;
+    }
+  }
   if (!EnsureCapacity(h.blockSize)) return FlacStatus::kError;
+  samplesDecoded_ += cost;
+  std::size_t frameBytes = 0;
+  const FlacStatus status = DecodeFrameBody(rest, headerSize, h, frameBytes);
+  if (status != FlacStatus::kOk) {
+    if (searching) searchRefused_ += cost;
+    return status;
+  }
+  frame_ = h;
+  pos_ = start + frameBytes;
+  return FlacStatus::kOk;
+}
 
+FlacStatus FlacDecoder::DecodeFrameBody(std::span<const std::uint8_t> rest, std::size_t headerSize,
+                                        const FlacFrameHeader& h, std::size_t& frameBytes) {
   BitReader br(rest.data(), rest.size(), headerSize);
   const std::uint32_t n = h.blockSize;
   const bool wide = h.bitsPerSample == 32 && h.assignment != FlacChannelAssignment::kIndependent;
@@ -705,8 +735,7 @@ FlacStatus FlacDecoder::DecodeFrameAt(std::size_t start) {
       }
       break;
   }
-  frame_ = h;
-  pos_ = start + crcAt + 2;
+  frameBytes = crcAt + 2;
   return FlacStatus::kOk;
 }
 

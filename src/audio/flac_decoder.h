@@ -17,6 +17,14 @@ namespace tavrin {
 inline constexpr std::uint32_t kFlacMaxChannels = 8;
 inline constexpr std::uint32_t kFlacMaxBlockSize = 65535;
 
+// The search for a frame header past damaged data decodes each candidate in
+// full before its CRC-16 can refuse it, and a few bytes can code a frame of
+// 8 × 65535 samples. The samples of the candidates it refuses are therefore
+// limited per stream: this many for each byte of the stream, plus room for
+// two frames of the largest size.
+inline constexpr std::uint64_t kFlacSearchSamplesPerByte = 16;
+inline constexpr std::uint64_t kFlacSearchBaseSamples = 2 * std::uint64_t{8} * 65535;
+
 enum class FlacStatus : std::uint8_t {
   kOk,     // a metadata block or a frame is ready
   kEnd,    // no more metadata blocks (now at the frames), or no more frames
@@ -117,8 +125,16 @@ class FlacDecoder {
   // Decodes the next frame into the channel buffers: kOk, kEnd when no frame
   // header is left in the data, kError for a damaged frame (bad subframe,
   // data ending inside the frame, CRC-16 mismatch) or missing memory.
-  // Garbage before a frame header is skipped.
+  // Garbage before a frame header is skipped; the search also ends with
+  // kError once the candidates it refused have used up their allowance
+  // (kFlacSearchSamplesPerByte for each byte of the stream, plus
+  // kFlacSearchBaseSamples), so that a small stream cannot cost much more
+  // work than its frames deliver.
   FlacStatus DecodeFrame();
+
+  // Samples (block size × channels) of every frame whose decoding began,
+  // refused ones included: the decoder's work so far.
+  std::uint64_t samplesDecoded() const { return samplesDecoded_; }
 
   const FlacFrameHeader& frame() const { return frame_; }
   const std::int32_t* channel(std::uint32_t index) const {
@@ -128,7 +144,11 @@ class FlacDecoder {
   std::size_t position() const { return pos_; }
 
  private:
-  FlacStatus DecodeFrameAt(std::size_t start);
+  FlacStatus DecodeFrameAt(std::size_t start, bool searching);
+  // The subframes and CRC-16 of a frame whose header (headerSize bytes at
+  // the start of rest) is h; frameBytes is set to the frame's length.
+  FlacStatus DecodeFrameBody(std::span<const std::uint8_t> rest, std::size_t headerSize,
+                             const FlacFrameHeader& h, std::size_t& frameBytes);
   bool EnsureCapacity(std::uint32_t blockSize);
 
   std::span<const std::uint8_t> data_;
@@ -139,6 +159,9 @@ class FlacDecoder {
   bool verifyChecksums_ = true;
   bool outOfMemory_ = false;
   std::uint32_t capacity_ = 0;  // samples per channel buffer
+  std::uint64_t samplesDecoded_ = 0;
+  std::uint64_t searchRefused_ = 0;  // samples of candidates the search refused
+  bool searchExhausted_ = false;     // the search's allowance is used up
   bool hasStreamInfo_ = false;
   FlacStreamInfo streamInfo_;
   FlacFrameHeader frame_;

@@ -55,23 +55,25 @@ Result TakeApplicationBlock(std::span<const std::uint8_t> data, DecodedAudio& ou
 }
 
 // Mixes one decoded frame to mono and appends it; `full` is set when the
-// frame limit is reached.
+// frame would pass the frame limit (it is cut there).
 Result AppendFrame(const FlacDecoder& dec, DecodedAudio& out, std::uint64_t maxFrames, bool& full) {
   const FlacFrameHeader& h = dec.frame();
   const std::size_t have = out.frames.size();
   std::size_t n = h.blockSize;
-  if (have + n >= maxFrames) {
+  if (have + n > maxFrames) {
     n = static_cast<std::size_t>(maxFrames - have);
     full = true;
   }
   if (Result r = TryResize(out.frames, have + n); r != kOk) return r;
-  const float scale = static_cast<float>(std::ldexp(1.0, static_cast<int>(h.bitsPerSample) - 1));
+  // Dividing by a power of two and multiplying by its inverse give the same
+  // float (both are exact), and the multiplication is much cheaper.
+  const float inverseScale = static_cast<float>(std::ldexp(1.0, 1 - static_cast<int>(h.bitsPerSample)));
   const float channels = static_cast<float>(h.channels);
   float* dst = out.frames.data() + have;
   float peak = out.peak;
   for (std::size_t i = 0; i < n; ++i) {
     float sum = 0.0f;
-    for (std::uint32_t c = 0; c < h.channels; ++c) sum += static_cast<float>(dec.channel(c)[i]) / scale;
+    for (std::uint32_t c = 0; c < h.channels; ++c) sum += static_cast<float>(dec.channel(c)[i]) * inverseScale;
     const float v = sum / channels;
     dst[i] = v;
     if (std::fabs(v) > std::fabs(peak)) peak = v;
@@ -82,7 +84,8 @@ Result AppendFrame(const FlacDecoder& dec, DecodedAudio& out, std::uint64_t maxF
 
 }  // namespace
 
-Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out, std::uint64_t maxFrames) {
+Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out, std::uint64_t maxFrames,
+                      FlacFileMode mode) {
   if (maxFrames > kFlacMaxImportFrames) maxFrames = kFlacMaxImportFrames;
   out = DecodedAudio{};
   FlacDecoder dec;
@@ -113,6 +116,11 @@ Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out, st
   if (Result r = dec.AllocateBuffers(); r != kOk) return r;
   bool full = false;
   while (!full && dec.DecodeFrame() == FlacStatus::kOk) {
+    if (mode == FlacFileMode::kImport) {
+      const FlacFrameHeader& h = dec.frame();
+      if (h.sampleRate != 0 && h.sampleRate != out.sampleRate) return kBadFormat;
+      if (h.blockSize > maxFrames - out.frames.size()) return kFileTooLarge;
+    }
     if (Result r = AppendFrame(dec, out, maxFrames, full); r != kOk) return r;
   }
   if (dec.outOfMemory()) return kOutOfMemory;
@@ -123,7 +131,7 @@ Result DecodeFlacFile(std::span<const std::uint8_t> bytes, DecodedAudio& out, st
 Result ReadFlac(Utf8View path, DecodedAudio& out) {
   std::vector<std::uint8_t> file;
   if (Result r = ReadWholeFile(path, kMaxReadableFile, file); r != kOk) return r;
-  return DecodeFlacFile(file, out);
+  return DecodeFlacFile(file, out, kFlacMaxImportFrames, FlacFileMode::kImport);
 }
 
 }  // namespace tavrin

@@ -16,6 +16,11 @@ constexpr std::size_t kParameterBlockSize = 28;
 // floats, over two hours at the card's rate): a tiny file that states a rate
 // of a few hertz must not ask for terabytes.
 constexpr std::uint64_t kMaxConvertedFrames = std::uint64_t{1} << 28;
+// The highest source rate the import takes: 768 kHz, the highest rate that
+// PCM recordings use. Above it, and at any rate whose conversion filter the
+// resampler will not build (odd rates of a few hundred kHz), the file is
+// refused as unsupported rather than failing for lack of memory.
+constexpr std::uint32_t kMaxSourceRate = 768000;
 
 // Note numbers from files are not trusted: anything above 127 is taken as
 // 127, so a note never indexes past the NoteTable.
@@ -159,6 +164,10 @@ std::optional<NoteEntry> RootNoteFromName(Utf8View name) {
 Result ImportDecoded(Sound& sound, Utf8View name, DecodedAudio& audio, bool fromWav) {
   // Every step below divides by the rate.
   if (audio.sampleRate == 0) return kBadFormat;
+  if (audio.sampleRate > kMaxSourceRate || !ResamplerCanConvert(audio.sampleRate, kCardRate)) return kBadFormat;
+  // A file that gives no sound (no data, damaged from its first frame) is
+  // not a sample.
+  if (audio.frames.empty()) return kTooMuchData;
   SampleData s;
   s.frames = std::move(audio.frames);
   audio.frames.clear();
@@ -190,6 +199,7 @@ Result ImportDecoded(Sound& sound, Utf8View name, DecodedAudio& audio, bool from
   if (rate != kCardRate) {
     const std::uint64_t count = static_cast<std::uint64_t>(s.frames.size()) * kCardRate / rate;
     if (count > kMaxConvertedFrames) return kOutOfMemory;
+    if (count == 0) return kTooMuchData;  // shorter than one frame at the card's rate
     std::vector<float> converted;
     if (Result r = TryResize(converted, static_cast<std::size_t>(count))) return r;
     if (Result r = Resampler(s.frames.data(), s.frames.size(), rate, converted.data(), count, kCardRate)) return r;

@@ -25,13 +25,16 @@ Utf8View SampleNameFromPath(Utf8View path);
 
 // Decodes the file with the reader of its extension and appends one sample to
 // the sound. 13 for an unknown extension (the file is not opened), the
-// reader's code when it fails, 13 for a rate of 0, 4 when memory runs out; on
-// any failure the sound's samples are unchanged.
+// reader's code when it fails, then ImportDecoded's; on any failure the
+// sound's samples are unchanged.
 Result ImportSampleFile(Sound& sound, Utf8View path);
 
 // The steps after decoding: appends one sample named `name` made from the
 // decoded audio. `fromWav` marks smpl data read from a WAV file (its
-// ParameterBlock loop flags 1 mean 4). 13 for a rate of 0, 4 no memory.
+// ParameterBlock loop flags 1 mean 4). 13 for a rate of 0 or one the import
+// does not convert (above 768 kHz, or a rate whose conversion filter is too
+// large), 5 when there are no frames or none are left at the card's rate, 4
+// no memory (also for more than 2^28 frames at the card's rate).
 Result ImportDecoded(Sound& sound, Utf8View name, DecodedAudio& audio, bool fromWav);
 
 // The note whose name ends nearest the end of `name`, searched as the sound

@@ -66,8 +66,8 @@ std::unique_ptr<MediaPlatform> MakeMediaFoundationPlatform();
 #else
 // libmpg123 on an MP3 file's bytes: the first audio stream at its native
 // rate, mixed to mono 32-bit float by averaging the channels, and the peak.
-// 13 when no MPEG audio can be decoded, 1 when decoding fails after audio
-// began, 4 without memory.
+// 13 when no MPEG audio can be decoded or the rate changes within the
+// stream, 1 when decoding fails after audio began, 4 without memory.
 Result DecodeMp3(std::span<const std::uint8_t> bytes, DecodedAudio& out);
 #endif
 

@@ -126,10 +126,12 @@ Result DecodeMp3(std::span<const std::uint8_t> bytes, DecodedAudio& out) {
     if (Result r = AppendMono(block.data(), done / sizeof(float), channels, out); r != kOk) return r;
     if (rc == MPG123_DONE) break;
     if (rc == MPG123_NEW_FORMAT) {
-      // The channel count may change; the rate stays the one first announced.
+      // The channel count may change (the frames are mixed to mono as they
+      // come); a stream whose rate changes cannot be played at one pitch.
       long newRate = 0;
       int newEncoding = 0;
       if (mpg123_getformat(mh.h, &newRate, &channels, &newEncoding) != MPG123_OK || channels < 1) return kFailed;
+      if (newRate != rate) return kBadFormat;
       continue;
     }
     if (rc != MPG123_OK) return out.frames.empty() ? kBadFormat : kFailed;

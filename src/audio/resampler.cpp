@@ -90,6 +90,12 @@ std::uint64_t ResamplerPrototypeLength(std::uint32_t sourceRate, std::uint32_t d
   return 2 * d.n + 1;
 }
 
+bool ResamplerCanConvert(std::uint32_t sourceRate, std::uint32_t destinationRate) {
+  if (sourceRate == 0 || destinationRate == 0) return false;
+  const Design d = DesignFor(sourceRate, destinationRate);
+  return d.up != 0 && d.down != 0 && !d.tooLarge;
+}
+
 Result ResamplerFilter::Prepare(std::uint32_t sourceRate, std::uint32_t destinationRate) {
   prepared_ = false;
   h_.clear();

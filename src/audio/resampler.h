@@ -65,6 +65,10 @@ class ResamplerFilter {
 // 2N + 1 for a rate pair (0 when a rate is 0): what Prepare would compute.
 std::uint64_t ResamplerPrototypeLength(std::uint32_t sourceRate, std::uint32_t destinationRate);
 
+// False when a rate is 0 or the pair's filter is larger than Prepare builds
+// (Prepare would give 4): such a pair cannot be converted at all.
+bool ResamplerCanConvert(std::uint32_t sourceRate, std::uint32_t destinationRate);
+
 // The Resampler of the import pipeline: 0 done; 2 a rate is 0; 3 a buffer is
 // missing; 4 no memory for the filter; 5 the destination is shorter than
 // srcCount x destinationRate / sourceRate. The filter of the last rate pair
