@@ -66,7 +66,7 @@ const char* FileErrorText(Result code) {
     case kBadFormat: return "unsupported format";
     case kNotFound: return "file not found";
     case kAlreadyExists: return "already exists";
-    case kFileTooLarge: return "the file is too big";
+    case kFileTooLarge: return "the file is too big, or its sound too long";
     case kDiskFull: return "the disk is full";
     case kDataError: return "data error";
     case kOpenFailed: return "the file could not be opened";
