@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,11 @@ int CmdClear(const Args& args);
 int Fail(std::string_view subject, std::string_view message);
 // Prints a usage error for a command; returns 2.
 int Usage(std::string_view text);
+
+// The program's arguments in UTF-8, also set up the console to show UTF-8
+// (Windows: from the UTF-16 command line; false when one does not convert
+// whole). Elsewhere argv as it is.
+bool PlatformArguments(int argc, char** argv, std::vector<std::string>& out);
 
 // Parses a whole decimal number into an unsigned 64-bit value.
 bool ParseUnsigned(std::string_view text, unsigned long long& out);

@@ -1,6 +1,8 @@
 // tavrin: the command-line tool for building, inspecting and sending cards.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "cli/cli.h"
 
@@ -78,6 +80,17 @@ const char* FileErrorText(Result code) {
 
 int main(int argc, char** argv) {
   using namespace tavrin::cli;
+  // On Windows the arguments are taken as UTF-16 and converted whole to
+  // UTF-8 (argv holds them in the ANSI code page, which cannot name most files).
+  std::vector<std::string> utf8;
+  if (!PlatformArguments(argc, argv, utf8)) {
+    std::fprintf(stderr, "tavrin: an argument is not valid text\n");
+    return 2;
+  }
+  std::vector<char*> pointers;
+  for (std::string& a : utf8) pointers.push_back(a.data());
+  argc = static_cast<int>(pointers.size());
+  argv = pointers.data();
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     PrintHelp(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;

@@ -378,7 +378,7 @@ TEST_F(MainWindowTest, PromptYesWithAFailingSaveKeepsWindowAndDocument) {
   const auto& seen = answerer.Finish();
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[1].caption, kTitle);
-  EXPECT_EQ(seen[1].joined(), L"Can't save the card-file");
+  EXPECT_EQ(seen[1].joined(), L"Can't save the card-file\n\nThe folder does not exist.");
   EXPECT_TRUE(IsWindow(main_));
   EXPECT_TRUE(TheDocument().modified);
   EXPECT_EQ(TheDocument().multisounds.size(), 2u);
@@ -404,7 +404,7 @@ TEST_F(MainWindowTest, LoadFailureReasons) {
   LoadStep(utf8.view());
   const auto& seen = answerer.Finish();
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].joined(), L"Can't load the card-file\n\nFile not found");
+  EXPECT_EQ(seen[0].joined(), L"Can't load the card-file\n\n" + missing + L"\n\nFile not found");
   EXPECT_EQ(WindowText(main_), Title(L" - Unnamed"));
 
   const std::wstring bad = test::ScratchFolder() + L"bad.qz";
@@ -416,7 +416,7 @@ TEST_F(MainWindowTest, LoadFailureReasons) {
   BoxAnswerer second{IDOK};
   LoadStep(utf8.view());
   ASSERT_EQ(second.Finish().size(), 1u);
-  EXPECT_EQ(second.Finish()[0].joined(), L"Can't load the card-file\n\nInvalid file format");
+  EXPECT_EQ(second.Finish()[0].joined(), L"Can't load the card-file\n\n" + bad + L"\n\nInvalid file format");
 }
 
 TEST_F(MainWindowTest, HandOverLoadsOnlyValidCopyData) {
