@@ -6,18 +6,15 @@ namespace tavrin {
 namespace {
 
 TEST(CutUtf8, KeepsWholeCharacters) {
-  // Ten letters then é (2 bytes): 12 bytes cut to 10 keep the ten letters.
-  EXPECT_EQ(CutUtf8("ABCDEFGHIJ\xC3\xA9", 10), 10u);
-  // Nine letters then é: 11 bytes cut to 10 keep only the nine letters.
-  EXPECT_EQ(CutUtf8("ABCDEFGHI\xC3\xA9", 10), 9u);
+  EXPECT_EQ(CutUtf8("ABCDEFGHIJ\xC3\xA9", 10), 10u);  // é after the tenth byte
+  EXPECT_EQ(CutUtf8("ABCDEFGHI\xC3\xA9", 10), 9u);    // é across it
   EXPECT_EQ(CutUtf8("ABC", 10), 3u);
-  // A four-byte character is never split.
-  EXPECT_EQ(CutUtf8("A\xF0\x9F\x8E\xB9", 4), 1u);
+  EXPECT_EQ(CutUtf8("A\xF0\x9F\x8E\xB9", 4), 1u);  // a four-byte character is never split
   EXPECT_EQ(CutUtf8("A\xF0\x9F\x8E\xB9", 5), 5u);
   EXPECT_EQ(CutUtf8("\xC3\xA9", 0), 0u);
 }
 
-TEST(Utf8Text, AssignAndAppendCut) {
+TEST(Utf8Text, AssignAppendAndConvertFromUtf16) {
   Utf8Text<10> t;
   t.assign("ABCDEFGHIJKL");
   EXPECT_EQ(t.view(), "ABCDEFGHIJ");
@@ -27,16 +24,8 @@ TEST(Utf8Text, AssignAndAppendCut) {
   EXPECT_EQ(t.view(), "ABCDEFGHIZ");
   t.append("Y");
   EXPECT_EQ(t.view(), "ABCDEFGHIZ");
-}
-
-TEST(Utf16ToUtf8, SkipsCharacterThatDoesNotFitAndGoesOn) {
-  Utf8Text<10> t;
-  t.assignUtf16(u"ABCDEFGHI\u00E9Z");
+  t.assignUtf16(u"ABCDEFGHI\u00E9Z");  // a character that does not fit is skipped, the next one kept
   EXPECT_EQ(t.view(), "ABCDEFGHIZ");
-}
-
-TEST(Utf16ToUtf8, Surrogates) {
-  Utf8Text<16> t;
   t.assignUtf16(u"A\U0001F3B9B");
   EXPECT_EQ(t.view(), "A\xF0\x9F\x8E\xB9" "B");
   const char16_t loneLow[] = {u'A', 0xDC00, u'B'};
@@ -47,18 +36,7 @@ TEST(Utf16ToUtf8, Surrogates) {
   EXPECT_EQ(t.view(), "A");
 }
 
-TEST(Utf16Text, AppendDoesNotSplitSurrogatePair) {
-  Utf16Text<2> t;
-  const char16_t three[] = {u'A', 0xD83C, 0xDFB9};
-  t.append(Utf16View(three, 3));
-  EXPECT_EQ(t.length, 1u);
-  EXPECT_EQ(t.units[0], u'A');
-  t.append(u'B');
-  t.append(u'C');
-  EXPECT_EQ(t.view(), u"AB");
-}
-
-TEST(Utf8ToUtf16, SkipsInvalidBytes) {
+TEST(Utf16Text, ConvertFromUtf8AppendAndTerminate) {
   Utf16Text<16> t;
   t.assignUtf8("A\x80" "B\xF8" "C");
   EXPECT_EQ(t.view(), u"ABC");
@@ -71,46 +49,48 @@ TEST(Utf8ToUtf16, SkipsInvalidBytes) {
   Utf16Text<2> small;
   small.assignUtf8("A\xF0\x9F\x8E\xB9" "B");  // the pair needs two free units
   EXPECT_EQ(small.view(), u"AB");
+  Utf16Text<4> four;
+  const char16_t text[] = {u'A', u'B', u'C', 0xD83C, 0xDFB9};
+  four.append(Utf16View(text, 5));
+  EXPECT_EQ(four.view(), u"ABC");  // the pair does not fit whole
+  four.units[3] = u'x';
+  EXPECT_EQ(four.terminated()[3], 0);
+  four.append(u'D');
+  four.append(u'E');
+  EXPECT_EQ(four.view(), u"ABCD");
+  four.terminated();  // no room: no write past the buffer (into the length)
+  EXPECT_EQ(four.length, 4u);
+  Utf16Text<2> two;
+  two.append(u"ABC");
+  EXPECT_EQ(two.view(), u"AB");
 }
 
-TEST(Utf16Text, TerminatedWritesZeroWhenRoom) {
-  Utf16Text<4> t;
-  t.assign(u"ab");
-  t.units[2] = u'x';
-  EXPECT_EQ(t.terminated()[2], 0);
-  t.assign(u"abcd");
-  t.terminated();  // no room: no write past the buffer
-  EXPECT_EQ(t.length, 4u);
-}
-
-TEST(Decimal, Utf16SignedAndUnsigned) {
-  Utf16Text<16> t;
+TEST(Decimal, SignedAndUnsigned) {
+  Utf16Text<32> t;
   t.appendDecimal(static_cast<std::int32_t>(-5));
-  EXPECT_EQ(t.view(), u"-5");
-  t.clear();
+  t.append(u' ');
   t.appendDecimal(0u);
-  EXPECT_EQ(t.view(), u"0");
-  t.clear();
+  t.append(u' ');
   t.appendDecimal(static_cast<std::int32_t>(-2147483647 - 1));
-  EXPECT_EQ(t.view(), u"-2147483648");
+  t.append(u' ');
+  EXPECT_EQ(t.view(), u"-5 0 -2147483648 ");
   t.clear();
   t.appendDecimal(4294967295u);
   EXPECT_EQ(t.view(), u"4294967295");
   Utf16Text<3> small;
-  small.appendDecimal(12345u);  // keeps the leading digits
+  small.appendDecimal(12345u);
   EXPECT_EQ(small.view(), u"123");
+  // UTF-8 text keeps the least significant digits.
+  Utf8Text<3> last;
+  last.assign("a");
+  last.appendDecimal(12345u);
+  EXPECT_EQ(last.view(), "a45");
+  Utf8Text<8> zero;
+  zero.appendDecimal(0u);
+  EXPECT_EQ(zero.view(), "0");
 }
 
-TEST(Decimal, Utf8KeepsLeastSignificantDigits) {
-  Utf8Text<3> t;
-  t.appendDecimal(12345u);
-  EXPECT_EQ(t.view(), "345");
-  Utf8Text<8> u;
-  u.appendDecimal(0u);
-  EXPECT_EQ(u.view(), "0");
-}
-
-TEST(EqualUtf8NoCase, FoldingTable) {
+TEST(Compare, NoCaseFoldingTableAndUtf16) {
   EXPECT_TRUE(EqualUtf8NoCase("FLAC", "flac"));
   EXPECT_TRUE(EqualUtf8NoCase("\xC3\x84rger", "\xC3\xA4rger"));   // Ärger / ärger
   EXPECT_FALSE(EqualUtf8NoCase("Stra\xC3\x9F" "e", "STRASSE"));   // different lengths per character
@@ -120,9 +100,11 @@ TEST(EqualUtf8NoCase, FoldingTable) {
   EXPECT_FALSE(EqualUtf8NoCase("ab", "abc"));
   EXPECT_FALSE(EqualUtf8NoCase("\x80" "a", "\x80" "a"));          // invalid lead
   EXPECT_TRUE(EqualUtf8NoCase("", ""));
+  EXPECT_TRUE(EqualUtf16(u"abc", u"abc"));
+  EXPECT_FALSE(EqualUtf16(u"abc", u"abC"));
 }
 
-TEST(AssignPathFromUtf16, RefusesPathsThatWouldBeCut) {
+TEST(Paths, ConversionsRefusePathsThatWouldBeCutOrChanged) {
   Utf8Text<10> out;
   EXPECT_TRUE(AssignPathFromUtf16(out, u"C:\\a\\b.qz"));
   EXPECT_EQ(out.view(), "C:\\a\\b.qz");
@@ -134,25 +116,15 @@ TEST(AssignPathFromUtf16, RefusesPathsThatWouldBeCut) {
   EXPECT_FALSE(AssignPathFromUtf16(out, Utf16View(lone, 3)));
   EXPECT_TRUE(AssignPathFromUtf16(out, u"\U0001F3B9"));
   EXPECT_EQ(out.length, 4u);
-}
-
-TEST(AssignPathFromUtf8, RefusesPathsThatWouldBeCutOrChanged) {
-  Utf16Text<5> out;
-  EXPECT_TRUE(AssignPathFromUtf8(out, "ab\xC3\xA9"));
-  EXPECT_EQ(out.view(), u"ab\u00E9");
-  EXPECT_FALSE(AssignPathFromUtf8(out, "abc\xF0\x9F\x8E\xB9"));  // 5 units leave no room for the zero
-  EXPECT_EQ(out.length, 0u);
-  EXPECT_FALSE(AssignPathFromUtf8(out, "abcd\xF0\x9F\x8E\xB9"));
-  EXPECT_FALSE(AssignPathFromUtf8(out, "a\x80"));  // a byte the conversion would skip
-  EXPECT_FALSE(AssignPathFromUtf8(out, "a\xC3"));
-  EXPECT_TRUE(AssignPathFromUtf8(out, "ab\xF0\x9F\x8E\xB9"));
-  EXPECT_EQ(out.length, 4u);
-}
-
-TEST(EqualUtf16, LengthsAndUnits) {
-  EXPECT_TRUE(EqualUtf16(u"abc", u"abc"));
-  EXPECT_FALSE(EqualUtf16(u"abc", u"abC"));
-  EXPECT_FALSE(EqualUtf16(u"ab", u"abc"));
+  Utf16Text<5> out16;
+  EXPECT_TRUE(AssignPathFromUtf8(out16, "ab\xC3\xA9"));
+  EXPECT_EQ(out16.view(), u"ab\u00E9");
+  EXPECT_FALSE(AssignPathFromUtf8(out16, "abc\xF0\x90\x80\x80"));  // U+10000 takes 2: no room for the zero
+  EXPECT_EQ(out16.length, 0u);
+  EXPECT_FALSE(AssignPathFromUtf8(out16, "a\x80"));  // a byte the conversion would skip
+  EXPECT_FALSE(AssignPathFromUtf8(out16, "a\xC3"));
+  EXPECT_TRUE(AssignPathFromUtf8(out16, "ab\xF0\x9F\x8E\xB9"));
+  EXPECT_EQ(out16.length, 4u);
 }
 
 TEST(FileNames, NameAndStem) {

@@ -1,8 +1,6 @@
 #include "card/card_image.h"
 
-#include <cmath>
-#include <limits>
-#include <string>
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -14,48 +12,25 @@ namespace {
 
 using namespace tavrin::testing;
 
-std::vector<std::uint8_t> Build(CardDocument& doc, CardLayout layout, Result expect = kOk) {
-  CardImage image;
-  EXPECT_EQ(BuildCardImage(doc, layout, image), expect);
-  return image;
-}
-
-TEST(CardImage, EmptyFileLayout) {
+TEST(CardImage, EmptyCard) {
   CardDocument doc;
-  const auto img = Build(doc, CardLayout::File);
-  std::vector<std::uint8_t> expected(64, 0);
+  std::vector<std::uint8_t> file(64, 0);
   const char head[] = "KORG\x0F\x00" "Corvask   ";
-  std::copy(head, head + 16, expected.begin());
-  for (std::size_t o : {16, 24, 32, 40}) expected[o] = 32;
-  EXPECT_EQ(img, expected);
-}
-
-TEST(CardImage, EmptyCardLayoutIsPaddedWithFF) {
-  CardDocument doc;
-  const auto img = Build(doc, CardLayout::Card);
-  ASSERT_EQ(img.size(), 524288u);
-  EXPECT_EQ(Le16(img, 4), 0x000Fu);
-  for (std::size_t i = 64; i < img.size(); ++i) ASSERT_EQ(img[i], 0xFF) << i;
-}
-
-TEST(CardImage, EmptyWideCard) {
-  CardDocument doc;
-  const auto img = Build(doc, CardLayout::WideCard);
-  ASSERT_EQ(img.size(), 524288u);
-  for (std::size_t k = 0; k < 64; ++k) EXPECT_EQ(img[2 * k], 0xFF) << k;
-  EXPECT_EQ(img[1], 'K');
-  EXPECT_EQ(img[9], 0x1F);  // format word 0x001F, widened
-  EXPECT_EQ(img[11], 0x00);
-  // Table addresses are 64 (word address of byte 128), in widened form.
-  for (std::size_t o : {16, 24, 32, 40, 48, 56}) EXPECT_EQ(img[2 * o + 1], 64) << o;
-  for (std::size_t i = 128; i < img.size(); ++i) ASSERT_EQ(img[i], 0xFF) << i;
+  std::copy(head, head + 16, file.begin());
+  for (std::size_t o : {16, 24, 32, 40}) file[o] = 32;
+  EXPECT_EQ(Build(doc), file);
+  // The card layout fills the capacity with 0xFF.
+  const auto card = Build(doc, CardLayout::Card);
+  ASSERT_EQ(card.size(), 524288u);
+  EXPECT_TRUE(std::equal(file.begin(), file.end(), card.begin()));
+  EXPECT_EQ(std::count(card.begin() + 64, card.end(), 0xFF), 524288 - 64);
+  EXPECT_EQ(Build(doc, CardLayout::WideCard).size(), 524288u);
 }
 
 // A small card whose every byte is worked out here by hand.
 TEST(CardImage, ExactBytesOfASmallCard) {
   CardDocument doc;
   doc.name.assign("AB");
-  Sound& m = AddMulti(doc, "M");
   SampleData s = MakeSample({0, 16384, -32767}, 1, 60);
   s.topKey = 70;
   s.transpose = -3;
@@ -64,129 +39,120 @@ TEST(CardImage, ExactBytesOfASmallCard) {
   s.decayLevel = -5;
   s.loopFlags = 4;
   s.markers.sampleAttribute = 0x1234;
-  m.samples.push_back(s);
-  Sound& d = AddDrum(doc, "D");
-  d.samples.push_back(MakeSample({7, -7}, 0, 36));
+  AddMulti(doc, "M").samples.push_back(s);
+  AddDrum(doc, "D").samples.push_back(MakeSample({7, -7}, 0, 36));
+  const std::vector<std::uint8_t> expected = {
+      // Header. The tables follow the 5 values: 1 multisound (1 PCM) at word 37, 1 drumsound at 44,
+      // 1 zone at 50, 2 sample records at 55.
+      'K', 'O', 'R', 'G', 0x0F, 0, 'A', 'B', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+      37, 0, 0, 0, 1, 0, 1, 0, 44, 0, 0, 0, 1, 0, 0, 0,
+      50, 0, 0, 0, 1, 0, 0, 0, 55, 0, 0, 0, 2, 0, 0, 0,
+      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+      // Values: 0, 16384, -32767, then the drum's 7, -7.
+      0x00, 0x00, 0x00, 0x40, 0x01, 0x80, 0x07, 0x00, 0xF9, 0xFF,
+      // Multisound: first zone 0, PCM, 1 zone, name.
+      0, 0, 0, 1, 'M', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+      // Drumsound: sample record 1, name.
+      1, 0, 'D', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+      // Zone: sample record 0, top key 70, attribute 5, transpose -3, root 60, level -10, cutoff 5, decay -5.
+      0, 0, 70, 5, 0xFD, 60, 0xF6, 5, 0xFB, 0,
+      // Sample records: attribute, start (block + start + 2), loop, loop flags, end; blocks at 32 and 35.
+      0x34, 0x12, 34, 0, 0, 0, 33, 0, 0, 4, 35, 0, 0, 0,
+      0, 0, 37, 0, 0, 0, 35, 0, 0, 0, 37, 0, 0, 0};
+  EXPECT_EQ(Build(doc), expected);
+}
 
-  const auto img = Build(doc, CardLayout::File);
-  // 64 header + 5 values * 2 + 14 multi + 12 drum + 10 zone + 2 * 14 samples
-  ASSERT_EQ(img.size(), 64u + 10 + 14 + 12 + 10 + 28);
-  const std::uint32_t t = 32 + 5;  // table address: after 5 values
-  EXPECT_EQ(Le32(img, 16), t);
-  EXPECT_EQ(Le16(img, 20), 1u);
-  EXPECT_EQ(Le16(img, 22), 1u);
-  EXPECT_EQ(Le32(img, 24), t + 7);
-  EXPECT_EQ(Le16(img, 28), 1u);
-  EXPECT_EQ(Le32(img, 32), t + 7 + 6);
-  EXPECT_EQ(Le16(img, 36), 1u);
-  EXPECT_EQ(Le32(img, 40), t + 7 + 6 + 5);
-  EXPECT_EQ(Le16(img, 44), 2u);
-  EXPECT_EQ(std::string(img.begin() + 6, img.begin() + 16), "AB        ");
-  // Sample values.
-  const std::vector<std::uint8_t> values = {0x00, 0x00, 0x00, 0x40, 0x01, 0x80, 0x07, 0x00, 0xF9, 0xFF};
-  EXPECT_EQ(std::vector<std::uint8_t>(img.begin() + 64, img.begin() + 74), values);
-  std::size_t o = 74;
-  // Multisound record.
-  const std::vector<std::uint8_t> multi = {0, 0, 0, 1, 'M', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-  EXPECT_EQ(std::vector<std::uint8_t>(img.begin() + o, img.begin() + o + 14), multi);
-  o += 14;
-  const std::vector<std::uint8_t> drum = {1, 0, 'D', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-  EXPECT_EQ(std::vector<std::uint8_t>(img.begin() + o, img.begin() + o + 12), drum);
-  o += 12;
-  const std::vector<std::uint8_t> zone = {0, 0, 70, 5, 0xFD, 60, 0xF6, 5, 0xFB, 0};
-  EXPECT_EQ(std::vector<std::uint8_t>(img.begin() + o, img.begin() + o + 10), zone);
-  o += 10;
-  // Sample record of the multisound's sample: base 32, start 0+2, loop 1, end 3.
-  const std::vector<std::uint8_t> rec0 = {0x34, 0x12, 34, 0, 0, 0, 33, 0, 0, 4, 35, 0, 0, 0};
-  EXPECT_EQ(std::vector<std::uint8_t>(img.begin() + o, img.begin() + o + 14), rec0);
-  o += 14;
-  // The drum's sample: base 35, start 0+2, loop 0, end 2.
-  const std::vector<std::uint8_t> rec1 = {0, 0, 37, 0, 0, 0, 35, 0, 0, 0, 37, 0, 0, 0};
-  EXPECT_EQ(std::vector<std::uint8_t>(img.begin() + o, img.begin() + o + 14), rec1);
+// The wide card stores each header and table byte b as 0xFF, b; values are not widened.
+TEST(CardImage, ExactBytesOfASmallWideCard) {
+  CardDocument doc;
+  doc.cardCapacity = 4096;
+  AddMulti(doc, "M").samples.push_back(MakeSample({1, 2, 3}, 1));
+  AddDrum(doc, "D").samples.push_back(MakeSample({4}));
+  const std::vector<std::uint8_t> narrow = {
+      // Header: format word 0x1F; tables at word 64 + 4 values: multisounds 68, drumsounds 82, zones 94,
+      // sample records 104; bytes 48..63 repeat 32..47.
+      'K', 'O', 'R', 'G', 0x1F, 0, 'C', 'o', 'r', 'v', 'a', 's', 'k', ' ', ' ', ' ',
+      68, 0, 0, 0, 1, 0, 1, 0, 82, 0, 0, 0, 1, 0, 0, 0,
+      94, 0, 0, 0, 1, 0, 0, 0, 104, 0, 0, 0, 2, 0, 0, 0,
+      94, 0, 0, 0, 1, 0, 0, 0, 104, 0, 0, 0, 2, 0, 0, 0,
+      // Multisound, drumsound, zone, sample records (blocks at words 64 and 67).
+      0, 0, 0, 1, 'M', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+      1, 0, 'D', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+      0, 0, 96, 5, 0, 60, 0, 0, 0, 0,
+      0, 0, 66, 0, 0, 0, 65, 0, 0, 0, 67, 0, 0, 0,
+      0, 0, 69, 0, 0, 0, 67, 0, 0, 0, 68, 0, 0, 0};
+  std::vector<std::uint8_t> expected(4096, 0xFF);
+  for (std::size_t k = 0; k < 64; ++k) expected[2 * k + 1] = narrow[k];
+  const std::uint8_t values[] = {1, 0, 2, 0, 3, 0, 4, 0};
+  std::copy(values, values + 8, expected.begin() + 128);
+  for (std::size_t k = 64; k < narrow.size(); ++k) expected[136 + 2 * (k - 64) + 1] = narrow[k];
+  EXPECT_EQ(Build(doc, CardLayout::WideCard), expected);
 }
 
 TEST(CardImage, ZonesSortedByRootNoteAndTopKeysCompleted) {
   CardDocument doc;
-  Sound& m = AddMulti(doc, "Keys");
+  Sound& keys = AddMulti(doc, "Keys");
   for (std::uint8_t root : {72, 48, 60}) {
     SampleData s = RampSample(4, root, root);
     s.nonTranspose = true;
-    m.samples.push_back(s);
+    keys.samples.push_back(s);
   }
-  const auto img = Build(doc, CardLayout::File);
-  ASSERT_EQ(m.samples.size(), 3u);  // the document keeps the new order
-  EXPECT_EQ(m.samples[0].rootNote, 48);
-  EXPECT_EQ(m.samples[1].rootNote, 60);
-  EXPECT_EQ(m.samples[2].rootNote, 72);
-  EXPECT_EQ(m.samples[0].topKey, 59);
-  EXPECT_EQ(m.samples[1].topKey, 71);
-  EXPECT_EQ(m.samples[2].topKey, 127);
-  const std::size_t zones = 2 * Le32(img, 32);
-  for (int j = 0; j < 3; ++j) {
-    EXPECT_EQ(img[zones + 10 * j + 5], 0x80 | m.samples[static_cast<std::size_t>(j)].rootNote);
-    EXPECT_EQ(img[zones + 10 * j + 2], m.samples[static_cast<std::size_t>(j)].topKey);
+  const auto img = Build(doc);
+  EXPECT_EQ(keys.samples[0].rootNote, 48);  // the document keeps the new order
+  EXPECT_EQ(keys.samples[0].topKey, 59);
+  // Root (0x80: non-transposing) and top key: one below the next root, 127 for the last.
+  const int expected[3][2] = {{0xB0, 59}, {0xBC, 71}, {0xC8, 127}};
+  for (std::size_t j = 0; j < 3; ++j) {
+    EXPECT_EQ(img[2 * Le32(img, 32) + 10 * j + 5], expected[j][0]) << j;
+    EXPECT_EQ(img[2 * Le32(img, 32) + 10 * j + 2], expected[j][1]) << j;
   }
 }
 
-TEST(CardImage, EqualRootNotesKeepOrderAndUserTopKeysStay) {
+TEST(CardImage, PcmMultisoundsFirstEqualRootNotesKeepTheirOrder) {
   CardDocument doc;
-  Sound& m = AddMulti(doc, "K");
-  SampleData a = RampSample(2, 1, 60);
-  a.topKey = 90;
-  SampleData b = RampSample(2, 2, 60);
+  AddDwgsWaves(AddMulti(doc, "Dw", WaveType::DWGS), 1);
+  AddMulti(doc, "One").samples.push_back(RampSample(2));
+  SampleData a = RampSample(2, 1, 60), b = RampSample(2, 2, 60), c = RampSample(2, 3, 0);
+  a.topKey = 90;  // the user's top keys stay
   b.topKey = 91;
-  SampleData c = RampSample(2, 3, 0);
   c.nonTranspose = true;
-  m.samples = {a, b, c};
-  Build(doc, CardLayout::File);
-  EXPECT_EQ(m.samples[0].rootNote, 0);
-  EXPECT_EQ(m.samples[0].topKey, 59);  // next root 60 minus one
-  EXPECT_EQ(m.samples[1].topKey, 90);
-  EXPECT_EQ(m.samples[2].topKey, 91);
+  AddMulti(doc, "Same").samples = {a, b, c, c};
+  const auto img = Build(doc);
+  EXPECT_EQ(doc.multisounds[0].name.view(), "One");
+  EXPECT_EQ(doc.multisounds[1].name.view(), "Same");
+  EXPECT_EQ(doc.multisounds[2].name.view(), "Dw");
+  // After the 8 DWGS zones and One's: top keys of 0 at least, and of a later equal root.
+  const int expected[4][2] = {{0x80, 0}, {0x80, 59}, {60, 90}, {60, 91}};
+  for (std::size_t j = 0; j < 4; ++j) {
+    EXPECT_EQ(img[2 * Le32(img, 32) + 10 * (9 + j) + 5], expected[j][0]) << j;
+    EXPECT_EQ(img[2 * Le32(img, 32) + 10 * (9 + j) + 2], expected[j][1]) << j;
+  }
 }
 
-TEST(CardImage, CardLayoutAddressesOfFirstBlock) {
-  CardDocument doc;
-  Sound& m = AddMulti(doc, "S");
-  SampleData s = RampSample(1000);
-  s.markers.loop = 500;
-  m.samples.push_back(s);
-  const auto img = Build(doc, CardLayout::Card);
-  const std::size_t rec = 2 * Le32(img, 40);
-  EXPECT_EQ(Le32(img, rec + 2), 34u);
-  EXPECT_EQ(Le24(img, rec + 6), 532u);
-  EXPECT_EQ(Le32(img, rec + 10), 1032u);
-}
-
-TEST(CardImage, TwoDwgsSetsShareTheFirstOnesRecords) {
+TEST(CardImage, LaterDwgsSetsShareTheFirstOnesRecordsAndFollowItsLastWave) {
   CardDocument doc;
   AddDwgsWaves(AddMulti(doc, "Dw1", WaveType::DWGS), 1);
   AddDwgsWaves(AddMulti(doc, "Dw2", WaveType::DWGS), 2);
-  Sound& pcm = AddMulti(doc, "Pcm");
-  pcm.samples.push_back(RampSample(10));
+  AddMulti(doc, "Pcm").samples.push_back(RampSample(10));
   const Sound second = doc.multisounds[1];
-  const auto img = Build(doc, CardLayout::File);
+  const auto img = Build(doc);
   EXPECT_EQ(doc.multisounds[0].name.view(), "Pcm");  // PCM moved ahead
-  EXPECT_EQ(Le16(img, 20), 3u);
-  EXPECT_EQ(Le16(img, 22), 1u);
-  EXPECT_EQ(Le16(img, 36), 9u);  // 8 DWGS zones + 1 PCM zone
-  EXPECT_EQ(Le16(img, 44), 9u);
-  const std::size_t multi = 2 * Le32(img, 16);
-  EXPECT_EQ(img[multi + 4], 'P');
-  EXPECT_EQ(Le16(img, multi), 8u);  // PCM first-zone index
-  EXPECT_EQ(img[multi + 2], 0);
-  for (int r = 1; r <= 2; ++r) {
-    EXPECT_EQ(Le16(img, multi + 14 * r), 0u);
-    EXPECT_EQ(img[multi + 14 * r + 2], 2);
-    EXPECT_EQ(img[multi + 14 * r + 3], 8);
-  }
-  const std::size_t zones = 2 * Le32(img, 32);
-  for (int j = 0; j < 8; ++j) EXPECT_EQ(Le16(img, zones + 10 * j), static_cast<std::uint32_t>(j));
-  // Block 7 (the 4-frame wave) holds its own values, then the whole second set.
-  const std::size_t samples = 2 * Le32(img, 40);
-  const std::uint32_t base7 = 32 + 1020 - 4;
-  EXPECT_EQ(Le32(img, samples + 14 * 7 + 2), base7 + 2);  // no +2 for DWGS: start is 2 (half of 4)
-  EXPECT_EQ(Le32(img, samples + 14 * 7 + 10), base7 + 4);
+  // The tables follow 2 * 1020 DWGS and 10 PCM values: 3 multisounds (1 PCM) at word 2082, no drumsounds
+  // and 9 zones at 2103, 9 sample records at 2148.
+  const CardImage header = {0x22, 8, 0, 0, 3, 0, 1, 0, 0x37, 8, 0, 0, 0, 0, 0, 0,
+                            0x37, 8, 0, 0, 9, 0, 0, 0, 0x64, 8, 0, 0, 9, 0, 0, 0};
+  EXPECT_EQ(Bytes(img, 16, 32), header);
+  // The PCM multisound's zone follows the 8 DWGS zones, which both DWGS multisounds use.
+  const std::vector<std::uint8_t> multis = {8, 0, 0, 1, 'P', 'c', 'm', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                                            0, 0, 2, 8, 'D', 'w', '1', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                                            0, 0, 2, 8, 'D', 'w', '2', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+  EXPECT_EQ(Bytes(img, 2 * 2082, 42), multis);
+  for (std::uint32_t j = 0; j < 9; ++j) EXPECT_EQ(Le16(img, 2 * 2103 + 10 * j), j);
+  // Block 7, the 4-frame wave at word 1048 (start 2, no PCM offset), is followed by the second set;
+  // the PCM block at 2072 follows that.
+  const std::vector<std::uint8_t> records = {0, 0, 0x1A, 4, 0, 0, 0x18, 4, 0, 4, 0x1C, 4, 0, 0,
+                                             0, 0, 0x1A, 8, 0, 0, 0x18, 8, 0, 0, 0x22, 8, 0, 0};
+  EXPECT_EQ(Bytes(img, 2 * 2148 + 14 * 7, 28), records);
   std::size_t o = 2 * (32 + 1020);
   for (const SampleData& s : second.samples) {
     for (float f : s.frames) {
@@ -194,166 +160,6 @@ TEST(CardImage, TwoDwgsSetsShareTheFirstOnesRecords) {
       o += 2;
     }
   }
-  // The PCM block follows the reserved tail.
-  EXPECT_EQ(Le32(img, samples + 14 * 8 + 2), 32u + 2040 + 2);
-  EXPECT_EQ(Le32(img, 16), 32u + 2040 + 10);
-}
-
-TEST(CardImage, EmptyDwgsSoundsAreLeftOut) {
-  CardDocument doc;
-  AddMulti(doc, "Empty", WaveType::DWGS);  // first DWGS sound without samples
-  AddDwgsWaves(AddMulti(doc, "Dw", WaveType::DWGS), 1);
-  AddMulti(doc, "Empty2", WaveType::DWGS);
-  AddMulti(doc, "Pcm").samples.push_back(RampSample(3));
-  const auto img = Build(doc, CardLayout::File);
-  EXPECT_EQ(Le16(img, 20), 2u);  // records for Pcm and Dw only
-  EXPECT_EQ(Le16(img, 22), 1u);  // PCM records, never wrapping
-  EXPECT_EQ(Le32(img, 16), 32u + 1020 + 3);
-  EXPECT_EQ(img.size(), 64u + 2 * 1023 + 14 * 2 + 10 * 9 + 14 * 9);
-}
-
-TEST(CardImage, MismatchedDwgsSetsAreRefused) {
-  CardDocument doc;
-  AddMulti(doc, "Pcm").samples.push_back(RampSample(3));
-  AddDwgsWaves(AddMulti(doc, "Dw1", WaveType::DWGS), 1);
-  AddMulti(doc, "Dw2", WaveType::DWGS).samples.push_back(RampSample(100));
-  Sound& other = doc.multisounds[2];
-  CardImage image = {1, 2, 3};
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kTooMuchData);
-  EXPECT_EQ(image, (CardImage{1, 2, 3}));
-  // Same count of waves, one of a different length: refused too.
-  other.samples.clear();
-  AddDwgsWaves(other, 2);
-  other.samples[3].frames.pop_back();
-  other.samples[3].markers.end -= 1;
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kTooMuchData);
-}
-
-TEST(CardImage, DrumsoundStoresOnlyItsFirstSample) {
-  CardDocument doc;
-  Sound& d = AddDrum(doc, "Kit");
-  d.samples = {RampSample(5, 100), RampSample(6), RampSample(7)};
-  const auto img = Build(doc, CardLayout::File);
-  EXPECT_EQ(Le16(img, 28), 1u);
-  EXPECT_EQ(Le16(img, 44), 1u);
-  EXPECT_EQ(img.size(), 64u + 10 + 12 + 14);
-  EXPECT_EQ(Le16(img, 64), 100u);
-}
-
-TEST(CardImage, CapacityExceededByOneByte) {
-  CardDocument doc;
-  AddMulti(doc, "M").samples.push_back(RampSample(100));
-  CardImage probe;
-  ASSERT_EQ(BuildCardImage(doc, CardLayout::File, probe), kOk);
-  const std::uint64_t size = probe.size();
-  doc.cardCapacity = static_cast<std::uint32_t>(size - 1);
-  CardImage image = {9};
-  std::uint64_t required = 0;
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::Card, image, &required), kTooMuchData);
-  EXPECT_EQ(required, size);
-  EXPECT_EQ(image, CardImage{9});
-  doc.cardCapacity = static_cast<std::uint32_t>(size);
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::Card, image, &required), kOk);
-  EXPECT_EQ(image.size(), size);
-  EXPECT_EQ(std::vector<std::uint8_t>(image.begin(), image.end()), probe);
-}
-
-TEST(CardImage, OvershootSaturatesInsteadOfWrapping) {
-  CardDocument doc;
-  SampleData s = MakeSample({0, 0, 0});
-  s.frames = {1.2f, -1.2f, std::nanf("")};
-  AddMulti(doc, "M").samples.push_back(s);
-  const auto img = Build(doc, CardLayout::File);
-  EXPECT_EQ(Le16(img, 64), 0x7FFFu);
-  EXPECT_EQ(Le16(img, 66), 0x8001u);
-  EXPECT_EQ(Le16(img, 68), 0u);
-}
-
-TEST(CardImage, WideCardTablesAreWidened) {
-  CardDocument doc;
-  doc.cardCapacity = 4096;
-  AddMulti(doc, "M").samples.push_back(MakeSample({1, 2, 3}, 1));
-  const auto narrow = Build(doc, CardLayout::Card);
-  const auto wide = Build(doc, CardLayout::WideCard);
-  ASSERT_EQ(wide.size(), 4096u);
-  // Values are not widened: 3 values at byte 128.
-  EXPECT_EQ(Le16(wide, 128), 1u);
-  EXPECT_EQ(Le16(wide, 132), 3u);
-  // Table address: 64 + 3 values; tables follow at byte 134.
-  EXPECT_EQ(wide[2 * 16 + 1], 67);
-  const std::size_t tables = 134;
-  const std::size_t narrowTables = 70;
-  const std::size_t tableBytes = 14 + 10 + 14;
-  for (std::size_t k = 0; k < tableBytes; ++k) {
-    ASSERT_EQ(wide[tables + 2 * k], 0xFF);
-    // Records are the same except addresses, which are offset by the wider header.
-  }
-  EXPECT_EQ(wide[tables + 1], narrow[narrowTables]);  // first-zone index
-  // Sample record start address: base 64 + 0 + 2 = 66.
-  const std::size_t rec = tables + 2 * (14 + 10);
-  EXPECT_EQ(wide[rec + 2 * 2 + 1], 66);
-  // Header bytes 48..63 repeat bytes 32..47.
-  for (std::size_t k = 0; k < 16; ++k) EXPECT_EQ(wide[2 * (48 + k) + 1], wide[2 * (32 + k) + 1]);
-  for (std::size_t i = 134 + 2 * tableBytes; i < wide.size(); ++i) ASSERT_EQ(wide[i], 0xFF);
-}
-
-TEST(CardImage, CountsThatDoNotFitTheirFieldsAreRefused) {
-  CardDocument doc;
-  Sound& m = AddMulti(doc, "Many");
-  for (int i = 0; i < 256; ++i) m.samples.push_back(RampSample(1));
-  CardImage image;
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kTooMuchData);
-  m.samples.pop_back();
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kOk);
-
-  CardDocument drums;
-  for (int i = 0; i < 65536; ++i) AddDrum(drums, "D").samples.push_back(RampSample(1));
-  EXPECT_EQ(BuildCardImage(drums, CardLayout::File, image), kTooMuchData);
-  drums.drumsounds.pop_back();
-  EXPECT_EQ(BuildCardImage(drums, CardLayout::File, image), kOk);
-}
-
-TEST(CardImage, LoopAddressBeyond24BitsIsRefused) {
-  CardDocument doc;
-  doc.cardCapacity = 40u << 20;
-  SampleData s;
-  s.frames.assign((1u << 24), 0.0f);
-  s.markers = {0, 0, static_cast<std::int64_t>(s.frames.size()) - 31, static_cast<std::int64_t>(s.frames.size())};
-  AddMulti(doc, "Big").samples.push_back(std::move(s));
-  CardImage image;
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::Card, image), kTooMuchData);
-  EXPECT_TRUE(image.empty());
-  doc.multisounds[0].samples[0].markers.loop = 0xFFFFFF - 32;  // the largest loop address that fits
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::Card, image), kOk);
-}
-
-TEST(CardImage, FileImageLargerThanLoadAcceptsIsRefused) {
-  CardDocument doc;
-  SampleData s;
-  s.frames.assign(8 * 1024 * 1024, 0.0f);  // 16 MiB of values plus header and tables
-  s.markers = {0, 0, 0, static_cast<std::int64_t>(s.frames.size())};
-  AddMulti(doc, "Big").samples.push_back(std::move(s));
-  CardImage image;
-  std::uint64_t required = 0;
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image, &required), kTooMuchData);
-  EXPECT_EQ(required, 64u + 16777216 + 14 + 10 + 14);
-}
-
-TEST(CardImage, MarkersOutsideTheFramesAreRefused) {
-  CardDocument doc;
-  SampleData s = RampSample(10);
-  s.markers.end = 11;
-  AddMulti(doc, "M").samples.push_back(s);
-  CardImage image;
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kTooMuchData);
-  doc.multisounds[0].samples[0].markers = {0, 5, 3, 4};  // start past end
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kTooMuchData);
-  doc.multisounds[0].samples[0].markers = {0, -1, -1, -1};  // unset with frames
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kTooMuchData);
-  doc.multisounds[0].samples[0].markers = {0, 3, 9, 8};  // loop past end
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kTooMuchData);
-  doc.multisounds[0].samples[0].markers = {0, 3, 5, 8};
-  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image), kOk);
 }
 
 TEST(CardImage, NegativeLoopOfAShortDrumIsStoredAsZero) {
@@ -362,15 +168,98 @@ TEST(CardImage, NegativeLoopOfAShortDrumIsStoredAsZero) {
   SampleData drum = RampSample(3, 9);
   drum.markers.loop = -2;  // what a drum import of 3 frames gives
   AddDrum(doc, "D").samples.push_back(drum);
-  CardImage image;
-  ASSERT_EQ(BuildCardImage(doc, CardLayout::File, image), kOk);
-  const std::size_t rec = 2 * Le32(image, 40) + 14;
-  EXPECT_EQ(Le24(image, rec + 6), 32u + 4);  // the drum block's own first value
+  const auto img = Build(doc);
+  EXPECT_EQ(Le24(img, 2 * Le32(img, 40) + 14 + 6), 32u + 4);  // the drum block's own first value
   CardDocument loaded;
-  std::vector<std::uint8_t> bytes(image.begin(), image.end());
-  ASSERT_EQ(ParseCardFile(bytes, loaded), kOk);
+  ASSERT_EQ(ParseCardFile(img, loaded), kOk);
   EXPECT_EQ(loaded.drumsounds[0].samples[0].frames, drum.frames);
   EXPECT_EQ(loaded.drumsounds[0].samples[0].markers.loop, 0);
+}
+
+TEST(CardImage, SizeLimits) {
+  CardDocument doc;
+  AddMulti(doc, "M").samples.push_back(RampSample(100));
+  const CardImage file = Build(doc);
+  const std::uint64_t size = file.size();
+  CardImage image = {9};
+  std::uint64_t required = 0;
+  doc.cardCapacity = static_cast<std::uint32_t>(size - 1);  // one byte short: the image stays untouched
+  EXPECT_EQ(BuildCardImage(doc, CardLayout::Card, image, &required), kTooMuchData);
+  EXPECT_EQ(required, size);
+  EXPECT_EQ(image, CardImage{9});
+  doc.cardCapacity = static_cast<std::uint32_t>(size);
+  EXPECT_EQ(BuildCardImage(doc, CardLayout::Card, image, &required), kOk);
+  EXPECT_EQ(image, file);
+  // A card-file larger than loading accepts is refused.
+  doc.multisounds[0].samples[0] = MakeSample(std::vector<int>(8 * 1024 * 1024, 0));
+  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image, &required), kTooMuchData);
+  EXPECT_EQ(required, 64u + 16777216 + 14 + 10 + 14);
+}
+
+// Builders of documents the image cannot hold, and of the largest ones it can.
+void Zones(CardDocument& d, std::size_t n) { AddMulti(d, "M").samples.assign(n, RampSample(1)); }
+void Drums(CardDocument& d, int n) {
+  d.cardCapacity = 2u << 20;
+  for (int i = 0; i < n; ++i) AddDrum(d, "D").samples.push_back(RampSample(1));
+}
+void Markers(CardDocument& d, MarkerSet m, std::size_t frames = 10) {
+  AddMulti(d, "M").samples.push_back(RampSample(frames));
+  d.multisounds[0].samples[0].markers = m;
+}
+// `sets` DWGS wave sets, the first one changed: 1 a wave fewer, 2 a wave shorter, 3 its last wave ending
+// before its last frame.
+void Dwgs(CardDocument& d, int sets, int change) {
+  for (int k = 1; k <= sets; ++k) AddDwgsWaves(AddMulti(d, "Dw", WaveType::DWGS), k);
+  std::vector<SampleData>& w = d.multisounds[0].samples;
+  if (change == 1) w.pop_back();
+  if (change == 2) w[0] = RampSample(511);
+  if (change == 3) w[7].markers.end = 3;
+}
+void LoopAt(CardDocument& d, std::int64_t loop) {
+  d.cardCapacity = 40u << 20;
+  SampleData s;
+  s.frames.assign(1u << 24, 0.0f);
+  s.markers = {0, 0, loop, static_cast<std::int64_t>(s.frames.size())};
+  AddMulti(d, "Big").samples.push_back(std::move(s));
+}
+
+TEST(CardImage, WhatTheImageCannotHoldIsRefusedAndLeavesTheOutputAlone) {
+  struct Case {
+    const char* what;
+    void (*make)(CardDocument&);
+    Result expected;
+  };
+  const Case cases[] = {
+      {"255 zones", [](CardDocument& d) { Zones(d, 255); }, kOk},
+      {"256 zones", [](CardDocument& d) { Zones(d, 256); }, kTooMuchData},
+      {"65535 drumsounds", [](CardDocument& d) { Drums(d, 65535); }, kOk},
+      {"65536 drumsounds", [](CardDocument& d) { Drums(d, 65536); }, kTooMuchData},
+      {"markers inside", [](CardDocument& d) { Markers(d, {0, 3, 5, 8}); }, kOk},
+      {"loop at the end", [](CardDocument& d) { Markers(d, {0, 3, 10, 10}); }, kOk},
+      {"end past the frames", [](CardDocument& d) { Markers(d, {0, 0, 0, 11}); }, kTooMuchData},
+      {"start past end", [](CardDocument& d) { Markers(d, {0, 5, 3, 4}); }, kTooMuchData},
+      {"loop past end", [](CardDocument& d) { Markers(d, {0, 3, 9, 8}); }, kTooMuchData},
+      {"negative start", [](CardDocument& d) { Markers(d, {0, -1, 0, 8}); }, kTooMuchData},
+      {"unset with frames", [](CardDocument& d) { Markers(d, {0, -1, -1, -1}); }, kTooMuchData},
+      {"unset without frames", [](CardDocument& d) { Markers(d, {0, -1, -1, -1}, 0); }, kTooMuchData},
+      {"past the end without frames", [](CardDocument& d) { Markers(d, {0, 0, 0, 1}, 0); }, kTooMuchData},
+      {"DWGS sets alike", [](CardDocument& d) { Dwgs(d, 2, 0); }, kOk},
+      {"DWGS sets of different wave counts", [](CardDocument& d) { Dwgs(d, 2, 1); }, kTooMuchData},
+      {"DWGS waves of different lengths", [](CardDocument& d) { Dwgs(d, 2, 2); }, kTooMuchData},
+      {"first set's last wave ending early", [](CardDocument& d) { Dwgs(d, 2, 3); }, kTooMuchData},
+      {"a lone set's last wave ending early", [](CardDocument& d) { Dwgs(d, 1, 3); }, kOk},
+      {"largest loop address", [](CardDocument& d) { LoopAt(d, 0xFFFFFF - 32); }, kOk},
+      {"loop address past 24 bits", [](CardDocument& d) { LoopAt(d, 0xFFFFFF - 31); }, kTooMuchData},
+  };
+  for (const Case& c : cases) {
+    CardDocument doc;
+    c.make(doc);
+    CardImage image = {1, 2, 3};
+    EXPECT_EQ(BuildCardImage(doc, CardLayout::Card, image), c.expected) << c.what;
+    if (c.expected != kOk) {
+      EXPECT_EQ(image, (CardImage{1, 2, 3})) << c.what;
+    }
+  }
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
-// Building documents in code for the card tests.
+// Building documents and reading images in code for the card tests.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "card/card_image.h"
 #include "card/document.h"
 
 namespace tavrin::testing {
@@ -54,9 +57,20 @@ inline void AddDwgsWaves(Sound& sound, int seed) {
   }
 }
 
-inline std::uint32_t Le16(const std::vector<std::uint8_t>& b, std::size_t o) { return b[o] | (b[o + 1] << 8); }
-inline std::uint32_t Le24(const std::vector<std::uint8_t>& b, std::size_t o) { return Le16(b, o) | (b[o + 2] << 16); }
-inline std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t o) {
+// The image of doc, expected to build.
+inline CardImage Build(CardDocument& doc, CardLayout layout = CardLayout::File) {
+  CardImage image;
+  EXPECT_EQ(BuildCardImage(doc, layout, image), kOk);
+  return image;
+}
+
+// Reading images: n bytes at o; little-endian values at o.
+inline CardImage Bytes(const CardImage& b, std::size_t o, std::size_t n) {
+  return CardImage(b.begin() + o, b.begin() + o + n);
+}
+inline std::uint32_t Le16(const CardImage& b, std::size_t o) { return b[o] | (b[o + 1] << 8); }
+inline std::uint32_t Le24(const CardImage& b, std::size_t o) { return Le16(b, o) | (b[o + 2] << 16); }
+inline std::uint32_t Le32(const CardImage& b, std::size_t o) {
   return Le16(b, o) | (static_cast<std::uint32_t>(Le16(b, o + 2)) << 16);
 }
 

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
+#include <algorithm>
 
 #include "device/device_workers.h"
 #include "device_test_util.h"
@@ -9,119 +8,78 @@
 namespace tavrin {
 namespace {
 
+using test::AddMultisound;
 using test::Calls;
 using test::RecordingDisplay;
-using test::SimSetup;
-using Strings = std::vector<std::string>;
+using test::Strings;
 
-// Adds a multisound with one sample of `frames` frames.
-void AddMultisound(CardDocument& doc, WaveType wave, std::size_t frames, const char* name = "SOUND") {
-  Sound* sound = AppendSound(doc.multisounds, SoundType::Multisound);
-  ASSERT_NE(sound, nullptr);
-  sound->name.assign(name);
-  sound->waveType = wave;
-  SampleData* sample = AppendSample(*sound);
-  ASSERT_NE(sample, nullptr);
-  sample->frames.resize(frames);
-  for (std::size_t i = 0; i < frames; ++i) sample->frames[i] = 0.5f * std::sin(static_cast<float>(i) * 0.05f);
-  sample->markers.start = 0;
-  sample->markers.loop = static_cast<std::int64_t>(frames / 2);
-  sample->markers.end = static_cast<std::int64_t>(frames);
+TEST(WorkerTexts, SizesAndTimes) {
+  const struct {
+    std::uint32_t bytes;
+    const char* text;
+  } sizes[] = {{0, "0Byte"},       {1023, "1023Byte"},      {1024, "1KiB"},           {1034, "1,00KiB"},
+               {1536, "1,50KiB"},  {2047, "1,99KiB"},       {524288, "512KiB"},       {1048575, "1023,99KiB"},
+               {1048576, "1MiB"},  {1572864, "1,50MiB"},    {4294967295u, "4095,99MiB"}};
+  for (const auto& c : sizes) EXPECT_EQ(SizeText(c.bytes).view(), c.text);
+  const struct {
+    double seconds;
+    const char* text;
+  } times[] = {{2.5, "2,50"}, {2.0625, "2,06"}, {0.0, "0,00"}, {0.07, "0,07"}, {12.999, "12,99"}};
+  for (const auto& c : times) {
+    EXPECT_EQ(std::string(TransferSuccessText(c.seconds, 3).view()),
+              "Transfer Successful: Bank 3 (Time: " + std::string(c.text) + "s)");
+  }
 }
 
-TEST(SizeText, Units) {
-  EXPECT_EQ(SizeText(0).view(), "0Byte");
-  EXPECT_EQ(SizeText(512).view(), "512Byte");
-  EXPECT_EQ(SizeText(1023).view(), "1023Byte");
-  EXPECT_EQ(SizeText(1024).view(), "1KiB");
-  EXPECT_EQ(SizeText(1536).view(), "1,50KiB");
-  EXPECT_EQ(SizeText(1034).view(), "1,00KiB");
-  EXPECT_EQ(SizeText(2047).view(), "1,99KiB");
-  EXPECT_EQ(SizeText(524288).view(), "512KiB");
-  EXPECT_EQ(SizeText(1048575).view(), "1023,99KiB");
-  EXPECT_EQ(SizeText(1048576).view(), "1MiB");
-  EXPECT_EQ(SizeText(1572864).view(), "1,50MiB");
-  EXPECT_EQ(SizeText(8388608).view(), "8MiB");
-  EXPECT_EQ(SizeText(4294967295u).view(), "4095,99MiB");
-}
-
-TEST(TransferSuccessText, SecondsAndHundredths) {
-  EXPECT_EQ(TransferSuccessText(2.5, 3).view(), "Transfer Successful: Bank 3 (Time: 2,50s)");
-  EXPECT_EQ(TransferSuccessText(2.0625, 3).view(), "Transfer Successful: Bank 3 (Time: 2,06s)");
-  EXPECT_EQ(TransferSuccessText(0.0, 3).view(), "Transfer Successful: Bank 3 (Time: 0,00s)");
-  EXPECT_EQ(TransferSuccessText(0.07, 3).view(), "Transfer Successful: Bank 3 (Time: 0,07s)");
-  EXPECT_EQ(TransferSuccessText(12.999, 3).view(), "Transfer Successful: Bank 3 (Time: 12,99s)");
-}
-
-TEST(SendWorker, OnlyDwgsIsRefusedEvenWhenItFits) {
-  SimSetup s;
-  s.AddAndSelect();
-  CardDocument doc;
-  AddMultisound(doc, WaveType::DWGS, 512);
-  doc.ComputeStatistics(false);
+class SendWorker : public ::testing::Test, public test::SimSetup {
+ protected:
   RecordingDisplay display;
+  CardDocument doc;
   CardImage image;
-  EXPECT_EQ(PrepareSendImage(doc, s.manager, image, display), kNotSupported);
-  ASSERT_EQ(display.errors.size(), 1u);
-  EXPECT_EQ(display.errors[0],
-            "Only DWGS Multisounds\n\nTo use DWGS Multisound(s) you also need to have at least one PCM Multisound. "
-            "Check the manual for more information.");
-  EXPECT_TRUE(image.empty());
-  EXPECT_EQ(SendCardToDevice(doc, s.manager, display), kNotSupported);
-  EXPECT_TRUE(Calls(s.usb).empty());
-}
+};
 
-TEST(SendWorker, DwgsWithAPcmMultisoundIsSent) {
-  SimSetup s;
-  s.AddAndSelect();
-  CardDocument doc;
-  AddMultisound(doc, WaveType::DWGS, 512);
-  AddMultisound(doc, WaveType::PCM, 100);
-  doc.ComputeStatistics(false);
-  RecordingDisplay display;
-  EXPECT_EQ(SendCardToDevice(doc, s.manager, display), kOk);
-  EXPECT_TRUE(display.errors.empty());
-}
-
-TEST(SendWorker, TooMuchDataShowsBothSizesAndSendsNothing) {
-  SimSetup s;
-  s.AddAndSelect();
-  CardDocument doc;
+TEST_F(SendWorker, TooMuchDataOrOnlyDwgsIsRefusedWithAMessage) {
+  AddAndSelect();
   // 64 header + 14 multisound + 10 zone + 14 sample record + 2 x 299949 frames.
   AddMultisound(doc, WaveType::PCM, 299949);
   doc.ComputeStatistics(false);
-  RecordingDisplay display;
-  CardImage image;
-  EXPECT_EQ(PrepareSendImage(doc, s.manager, image, display), kTooMuchData);
-  ASSERT_EQ(display.errors.size(), 1u);
-  EXPECT_EQ(display.errors[0], "Too much data for the card\n\nCurrent Size: 600000 Byte\nMaximum Size: 524288 Byte");
+  EXPECT_EQ(PrepareSendImage(doc, manager, image, display), kTooMuchData);
   EXPECT_TRUE(image.empty());
-  EXPECT_TRUE(Calls(s.usb).empty());
-  EXPECT_EQ(TooMuchDataMessage(600000, 524288).view(), display.errors[0]);
+  doc.Reset();
+  AddMultisound(doc, WaveType::DWGS, 512);  // fits, but only DWGS
+  doc.ComputeStatistics(false);
+  EXPECT_EQ(PrepareSendImage(doc, manager, image, display), kNotSupported);
+  EXPECT_EQ(SendCardToDevice(doc, manager, display), kNotSupported);
+  EXPECT_TRUE(Calls(usb).empty());
+  const std::string dwgs = "Only DWGS Multisounds\n\nTo use DWGS Multisound(s) you also need to have at "
+                           "least one PCM Multisound. Check the manual for more information.";
+  EXPECT_EQ(display.errors, (Strings{"Too much data for the card\n\nCurrent Size: 600000 Byte\n"
+                                     "Maximum Size: 524288 Byte", dwgs, dwgs}));
+  AddMultisound(doc, WaveType::PCM, 100);  // with a PCM multisound beside it, the card goes
+  doc.ComputeStatistics(false);
+  EXPECT_EQ(SendCardToDevice(doc, manager, display), kOk);
+  doc.Reset();  // and so does a card without multisounds
+  doc.ComputeStatistics(false);
+  EXPECT_EQ(SendCardToDevice(doc, manager, display), kOk);
+  EXPECT_EQ(display.errors.size(), 3u);
 }
 
-TEST(SendWorker, ImageTakesTheDeviceMemoryAndLayout) {
-  for (std::uint8_t model : {std::uint8_t{1}, std::uint8_t{5}, std::uint8_t{9}}) {
-    SimSetup s;
-    SimulatedDeviceConfig c;
-    c.modelCode = model;
-    c.memorySize = 65536;
-    s.AddAndSelect(c);
+TEST(SendWorkerLayout, ImageTakesTheDeviceMemoryAndLayout) {
+  for (std::uint8_t model : {1, 5, 9}) {
+    test::SimSetup s;
+    s.AddAndSelect({.modelCode = model, .memorySize = 65536});
     CardDocument doc;
     doc.name.assign("WIDE");
     AddMultisound(doc, WaveType::PCM, 300);
+    CardDocument again = doc;
     doc.ComputeStatistics(model == 5);
     RecordingDisplay display;
-    CardImage image;
+    CardImage image, expected;
     ASSERT_EQ(PrepareSendImage(doc, s.manager, image, display), kOk);
     EXPECT_EQ(doc.cardCapacity, 65536u);
-    ASSERT_EQ(image.size(), 65536u);
-    CardDocument again;
-    again.name.assign("WIDE");
-    AddMultisound(again, WaveType::PCM, 300);
     again.cardCapacity = 65536;
-    CardImage expected;
     ASSERT_EQ(BuildCardImage(again, model == 5 ? CardLayout::WideCard : CardLayout::Card, expected), kOk);
+    ASSERT_EQ(expected.size(), 65536u);
     EXPECT_EQ(image, expected) << int(model);
     ASSERT_EQ(RunSendTransfer(s.manager, image, display), kOk);
     EXPECT_EQ(s.usb.BankData(0, 1), expected);
@@ -129,157 +87,91 @@ TEST(SendWorker, ImageTakesTheDeviceMemoryAndLayout) {
   }
 }
 
-TEST(SendWorker, DisplayFollowsTheJob) {
-  SimSetup s;
-  s.AddAndSelect();
-  CardImage image(524288, 0x5A);
-  RecordingDisplay display;
-  ASSERT_EQ(RunSendTransfer(s.manager, image, display, nullptr, 0.0), kOk);
+TEST_F(SendWorker, DisplayFollowsTheJob) {
+  AddAndSelect();
+  image.assign(524288, 0x5A);
+  double seconds = -1;
+  ASSERT_EQ(RunSendTransfer(manager, image, display, &seconds, 0.0), kOk);
   const Strings& e = display.events;
   ASSERT_GE(e.size(), 10u);
-  EXPECT_EQ((Strings{e[0], e[1], e[2]}), (Strings{"marquee:on", "status:", "update"}));
   // The step that enters the sending state sends nothing yet.
-  EXPECT_EQ(e[3], "status:Transferred 0Byte / 512KiB");
-  EXPECT_EQ((Strings{e[4], e[5], e[6]}), (Strings{"marquee:off", "range:524288", "pos:0"}));
-  EXPECT_EQ(e[7], "status:Transferred 1KiB / 512KiB");
-  EXPECT_EQ(e[8], "pos:1024");
-  EXPECT_EQ(e[9], "status:Transferred 2KiB / 512KiB");
-  // Range and marquee change only once.
-  int ranges = 0;
-  for (const std::string& x : e) ranges += x.rfind("range:", 0) == 0;
-  EXPECT_EQ(ranges, 1);
-  const std::size_t n = e.size();
-  EXPECT_EQ(e[n - 5], "status:Transferred 512KiB / 512KiB");
-  EXPECT_EQ(e[n - 4], "pos:524288");
-  EXPECT_EQ(e[n - 3].rfind("status:Transfer Successful: Bank 1 (Time: ", 0), 0u);
-  EXPECT_EQ(e[n - 3].back(), ')');
-  EXPECT_EQ((Strings{e[n - 2], e[n - 1]}), (Strings{"pos:0", "update"}));
+  EXPECT_EQ((Strings(e.begin(), e.begin() + 10)),
+            (Strings{"marquee:on", "status:", "update", "status:Transferred 0Byte / 512KiB", "marquee:off",
+                     "range:524288", "pos:0", "status:Transferred 1KiB / 512KiB", "pos:1024",
+                     "status:Transferred 2KiB / 512KiB"}));
+  EXPECT_EQ(std::count(e.begin(), e.end(), "range:524288"), 1);
+  EXPECT_EQ(std::count(e.begin(), e.end(), "marquee:off"), 1);
+  EXPECT_EQ((Strings(e.end() - 5, e.end())),
+            (Strings{"status:Transferred 512KiB / 512KiB", "pos:524288",
+                     "status:" + std::string(TransferSuccessText(seconds, manager.currentBank.load()).view()), "pos:0", "update"}));
 }
 
-TEST(SendWorker, FailureShowsTransferFailed) {
-  SimSetup s;
-  s.AddAndSelect();
-  SimulatedFaults f;
-  f.refuseRequest = kRequestBeginWrite;
-  s.usb.SetFaults(0, f);
-  CardImage image(5000, 1);
-  RecordingDisplay display;
-  EXPECT_EQ(RunSendTransfer(s.manager, image, display), kBrokenPipe);
-  // The job ended in its first step: no marquee ever.
-  EXPECT_EQ(display.events, (Strings{"status:Transfer Failed", "pos:0", "update"}));
+TEST_F(SendWorker, FailureShowsTransferFailed) {
+  const Strings failed = {"status:Transfer Failed", "pos:0", "update"};
+  image.assign(5000, 1);
+  EXPECT_EQ(RunSendTransfer(manager, image, display), kInvalidHandle);  // no device
+  EXPECT_EQ(display.events, failed);
+  AddAndSelect();
+  usb.SetFaults(0, {.refuseRequest = kRequestBeginWrite});
+  display.events.clear();
+  EXPECT_EQ(RunSendTransfer(manager, image, display), kBrokenPipe);
+  EXPECT_EQ(display.events, failed);  // ended in its first step: no marquee ever
+  usb.SetFaults(0, {.shortBulk = 1, .shortBulkBytes = 1000});
+  display.events.clear();
+  EXPECT_EQ(RunSendTransfer(manager, image, display), kEndOfData);
+  EXPECT_EQ(display.events,
+            (Strings{"marquee:on", "status:", "update", "status:Transferred 0Byte / 4,88KiB", "marquee:off",
+                     "range:5000", "pos:0", "status:Transferred 1KiB / 4,88KiB", "pos:1024",
+                     "status:Transfer Failed", "pos:0", "update"}));
+  EXPECT_FALSE(manager.Busy());
 }
 
-TEST(SendWorker, FailureWhileSendingRemovesTheMarquee) {
-  SimSetup s;
-  s.AddAndSelect();
-  SimulatedFaults f;
-  f.shortBulk = 1;
-  f.shortBulkBytes = 1000;
-  s.usb.SetFaults(0, f);
-  CardImage image(5000, 1);
-  RecordingDisplay display;
-  EXPECT_EQ(RunSendTransfer(s.manager, image, display), kEndOfData);
-  EXPECT_EQ(display.status, "Transfer Failed");
-  EXPECT_FALSE(s.manager.Busy());
-}
-
-TEST(SendWorker, NoDeviceFails) {
-  SimSetup s;
-  CardImage image(100, 1);
-  RecordingDisplay display;
-  EXPECT_EQ(RunSendTransfer(s.manager, image, display), kInvalidHandle);
-  EXPECT_EQ(display.status, "Transfer Failed");
-}
-
-TEST(ClearWorker, BanksTwoAndFive) {
-  SimSetup s;
-  s.usb.AddDevice({});
-  std::vector<std::uint8_t> image(64, 0);
-  std::memcpy(image.data(), "KORG\x0f\x00PIANO     ", 16);
-  s.usb.SetBankData(0, 2, image);
-  s.usb.SetBankData(0, 5, image);
-  s.manager.Refresh(nullptr);
-  s.usb.ClearLog();
-  ASSERT_TRUE(s.manager.BankHoldsCard(2));
-  RecordingDisplay display;
-  const std::uint32_t rows[] = {1, 4};
-  EXPECT_EQ(ClearBanks(s.manager, rows, display), kOk);
-  EXPECT_EQ(Calls(s.usb, true), (Strings{"out 03 v0 i0", "out 08 v2 i0", "out 08 v5 i0"}));
-  EXPECT_FALSE(s.manager.BankHoldsCard(2));
-  EXPECT_FALSE(s.manager.BankHoldsCard(5));
-  EXPECT_EQ(display.events, (Strings{"update", "status:Clearing Bank 2", "status:Clearing Bank 2",
-                                     "status:Clearing Bank 5", "update", "finished:ok",
-                                     "status:Clearing successful"}));
-  EXPECT_FALSE(s.manager.Busy());
-}
-
-TEST(ClearWorker, FirstRowOutsideTheBanksFailsAtOnce) {
-  SimSetup s;
-  SimulatedDeviceConfig c;
-  c.bankCount = 4;
-  s.AddAndSelect(c);
-  RecordingDisplay display;
-  const std::uint32_t rows[] = {4};
-  EXPECT_NE(ClearBanks(s.manager, rows, display), kOk);
-  EXPECT_EQ(display.events, (Strings{"finished:failed", "status:Clearing failed"}));
-  EXPECT_TRUE(Calls(s.usb).empty());
-  EXPECT_NE(ClearBanks(s.manager, {}, display), kOk);
-}
-
-TEST(ClearWorker, LaterRowOutsideTheBanksEndsTheClearing) {
-  SimSetup s;
-  SimulatedDeviceConfig c;
-  c.bankCount = 4;
-  s.AddAndSelect(c);
-  RecordingDisplay display;
-  const std::uint32_t rows[] = {0, 7, 2};
-  EXPECT_EQ(ClearBanks(s.manager, rows, display), kOk);
-  EXPECT_EQ(Calls(s.usb, true), (Strings{"out 03 v0 i0", "out 08 v1 i0"}));
-  EXPECT_EQ(display.status, "Clearing successful");
-}
-
-TEST(ClearWorker, RefusedClearKeepsEarlierBanksCleared) {
-  SimSetup s;
-  s.usb.AddDevice({});
-  std::vector<std::uint8_t> image(64, 0);
-  std::memcpy(image.data(), "KORG\x0f\x00PIANO     ", 16);
-  for (std::uint32_t b : {1u, 2u, 3u}) s.usb.SetBankData(0, b, image);
-  s.manager.Refresh(nullptr);
-  s.usb.ClearLog();
-  SimulatedFaults f;
-  f.failTransfer = 3;  // end write, clear 1, clear 2 <- fails
-  f.failCode = kTimeout;
-  s.usb.SetFaults(0, f);
-  RecordingDisplay display;
-  const std::uint32_t rows[] = {0, 1, 2};
-  EXPECT_EQ(ClearBanks(s.manager, rows, display), kTimeout);
-  EXPECT_FALSE(s.manager.BankHoldsCard(1));
-  EXPECT_TRUE(s.manager.BankHoldsCard(2));
-  EXPECT_TRUE(s.manager.BankHoldsCard(3));
-  EXPECT_TRUE(s.usb.BankData(0, 3).size() == 64);
-  EXPECT_EQ(Calls(s.usb, true), (Strings{"out 03 v0 i0", "out 08 v1 i0", "out 08 v2 i0 !25"}));
-  EXPECT_EQ(display.status, "Clearing failed");
-  EXPECT_EQ(display.events[display.events.size() - 2], "finished:failed");
-}
-
-TEST(ClearWorker, NoDeviceOrNoDirectoryFails) {
-  {
-    SimSetup s;
+// Banks 1, 2, 3 and 5 hold a card; each row clears some rows of the bank
+// manager (0-based) and lists the device calls and what the display was told.
+TEST(ClearWorker, ClearsTheSelectedBanks) {
+  const std::string E = "out 03 v0 i0", T = "timeout 0 2000", done = "status:Clearing successful";
+  const std::string failed = "status:Clearing failed";
+  const struct {
+    bool device;
+    std::uint8_t banks;
+    std::uint16_t caps;
+    std::vector<std::uint32_t> rows;
+    SimulatedFaults faults;
+    Result result;
+    Strings calls, events;
+  } cases[] = {
+      {true, 16, 0x06, {1, 4}, {}, kOk, {"open", E, T, "out 08 v2 i0", T, "out 08 v5 i0", "close"},
+       {"update", "status:Clearing Bank 2", "status:Clearing Bank 2", "status:Clearing Bank 5", "update",
+        "finished:ok", done}},
+      // A first row outside the banks fails at once, a later one ends the clearing.
+      {true, 4, 0x06, {4}, {}, kInvalidArgument, {}, {"finished:failed", failed}},
+      {true, 4, 0x06, {}, {}, kInvalidArgument, {}, {"finished:failed", failed}},
+      {true, 4, 0x06, {0, 7, 2}, {}, kOk, {"open", E, T, "out 08 v1 i0", "close"},
+       {"update", "status:Clearing Bank 1", "status:Clearing Bank 1", "update", "finished:ok", done}},
+      {true, 16, 0x06, {0, 1, 2}, {.failTransfer = 3, .failCode = kTimeout}, kTimeout,
+       {"open", E, T, "out 08 v1 i0", T, "out 08 v2 i0 !25", "close"},
+       {"update", "status:Clearing Bank 1", "status:Clearing Bank 1", "update", "finished:failed", failed}},
+      {true, 16, 0x06, {0}, {.openResult = kAccessDenied}, kAccessDenied, {"open !8"},
+       {"update", "status:Clearing Bank 1", "update", "finished:failed", failed}},
+      {true, 16, 0x02, {0}, {}, kNotSupported, {}, {"update", "finished:failed", failed}},
+      {false, 16, 0x06, {0}, {}, kInvalidHandle, {}, {"update", "finished:failed", failed}},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(row++);
+    test::SimSetup s;
+    if (c.device) s.AddAndSelect({.bankCount = c.banks, .capabilities = c.caps}, {1, 2, 3, 5});
+    s.usb.SetFaults(0, c.faults);
     RecordingDisplay display;
-    const std::uint32_t rows[] = {0};
-    EXPECT_NE(ClearBanks(s.manager, rows, display), kOk);  // one bank without a device
-    EXPECT_EQ(display.status, "Clearing failed");
-  }
-  {
-    SimSetup s;
-    SimulatedDeviceConfig c;
-    c.capabilities = 0x02;
-    s.AddAndSelect(c);
-    RecordingDisplay display;
-    const std::uint32_t rows[] = {0};
-    EXPECT_EQ(ClearBanks(s.manager, rows, display), kNotSupported);
-    EXPECT_EQ(display.status, "Clearing failed");
-    EXPECT_TRUE(Calls(s.usb).empty());
+    EXPECT_EQ(ClearBanks(s.manager, c.rows, display), c.result);
+    EXPECT_EQ(Calls(s.usb), c.calls);
+    EXPECT_EQ(display.events, c.events);
+    EXPECT_FALSE(s.manager.Busy());
+    EXPECT_EQ(s.usb.OpenHandles(), 0u);
+    // The manager's directory follows what the device holds.
+    for (std::uint32_t b = 1; c.device && (c.caps & kCapabilityBankDirectory) && b <= c.banks; ++b) {
+      EXPECT_EQ(s.manager.BankHoldsCard(b), !s.usb.BankData(0, b).empty()) << b;
+    }
   }
 }
 

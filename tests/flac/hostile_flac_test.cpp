@@ -6,6 +6,8 @@
 #include "audio/flac_reader.h"
 #include "audio/readers.h"
 #include "flac/flac_test_util.h"
+#include "support/skip.h"
+#include "support/temp_dir.h"
 
 namespace tavrin_test {
 namespace {
@@ -60,7 +62,7 @@ TEST(HostileFlac, SearchPastDamageIsBoundedByTheInput) {
 
 TEST(HostileFlac, ImportRefusesAChangingRate) {
   const auto frame = HandFrameBytes(ConstantFrame({1000}, 4410), 16, 0);
-  TempDir dir;
+  tavrin::testing::TempDir dir;
   struct Case {
     const char* name;
     std::vector<std::uint8_t> bytes;
@@ -72,9 +74,8 @@ TEST(HostileFlac, ImportRefusesAChangingRate) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    WriteBytes(dir / c.name, c.bytes);
     tavrin::DecodedAudio a;
-    EXPECT_EQ(tavrin::ReadFlac((dir / c.name).string(), a), c.expected);
+    EXPECT_EQ(tavrin::ReadFlac(dir.Write(c.name, c.bytes), a), c.expected);
   }
 }
 
@@ -82,7 +83,7 @@ TEST(HostileFlac, ImportRefusesTheTestbenchFileThatChangesItsRate) {
   const std::string missing = tavrin::testing::MissingTestData("flac-test-files");
   if (!missing.empty()) TAVRIN_SKIP_GROUP(missing);
   tavrin::DecodedAudio a;
-  EXPECT_EQ(tavrin::ReadFlac((TestFilesDir() / "uncommon" / "01 - changing samplerate.flac").string(), a),
+  EXPECT_EQ(tavrin::ReadFlac((tavrin::testing::TestDataDir() / "flac-test-files" / "uncommon" / "01 - changing samplerate.flac").string(), a),
             tavrin::kBadFormat);
 }
 

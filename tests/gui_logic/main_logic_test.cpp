@@ -9,54 +9,32 @@ namespace {
 
 std::u16string S(Utf16View v) { return std::u16string(v); }
 
-TEST(AppTitle, ProductAndVersion) {
-  const AppTitle t = BuildAppTitle(u"Tavrin", (2u << 16) | 1u, (0u << 16) | 7u);
-  EXPECT_EQ(S(t.view()), u"Tavrin v2.1.0");
-}
-
-TEST(MainTitle, UnnamedAndModified) {
+TEST(Texts, TitlesAndMessages) {
+  EXPECT_EQ(S(BuildAppTitle(u"Tavrin", (2u << 16) | 1u, (0u << 16) | 7u).view()), u"Tavrin v2.1.0");
   EXPECT_EQ(S(BuildMainTitle(u"Tavrin v2.1.0", "", false).view()), u"Tavrin v2.1.0 - Unnamed");
   EXPECT_EQ(S(BuildMainTitle(u"Tavrin v2.1.0", "", true).view()), u"Tavrin v2.1.0 - Unnamed*");
-}
-
-TEST(MainTitle, FileNameWithoutFolderAndExtension) {
+  // The card-file's name without folder and extension.
   EXPECT_EQ(S(BuildMainTitle(u"T", "C:\\cards\\my.card.qz", false).view()), u"T - my.card");
   EXPECT_EQ(S(BuildMainTitle(u"T", "C:\\cards\\Piano.qz", true).view()), u"T - Piano*");
-}
-
-TEST(Texts, InitFailure) {
-  EXPECT_EQ(S(InitFailureText(u"COM & OLE").view()), u"Can't Initialize 'COM & OLE'!\n\nApplication will Exit");
-}
-
-TEST(Texts, LoadFailure) {
+  EXPECT_EQ(S(InitFailureText(u"COM & OLE").view()),
+            u"Can't Initialize 'COM & OLE'!\n\nApplication will Exit");
   EXPECT_EQ(S(LoadFailureText("File not found").view()), u"Can't load the card-file\n\nFile not found");
+  const std::u16string prompt = kSavePromptText;  // with the typographic apostrophe
+  EXPECT_NE(prompt.find(u"don\u2019t"), std::u16string::npos);
+  EXPECT_EQ(prompt.find(u'\''), std::u16string::npos);
 }
 
-TEST(Texts, PromptUsesTypographicApostrophe) {
-  const std::u16string p = kSavePromptText;
-  EXPECT_NE(p.find(u"don\u2019t"), std::u16string::npos);
-  EXPECT_EQ(p.find(u'\''), std::u16string::npos);
-}
-
-TEST(SoundNames, MultiAndDrum) {
-  EXPECT_EQ(NewSoundName(SoundType::Multisound, 1).view(), "Multi 1");
+TEST(Texts, SoundNamesAndCardFigures) {
   EXPECT_EQ(NewSoundName(SoundType::Multisound, 3).view(), "Multi 3");
   EXPECT_EQ(NewSoundName(SoundType::Drumsound, 2).view(), "Drum 2");
-  // Cut to 10 bytes.
-  EXPECT_EQ(NewSoundName(SoundType::Multisound, 123456).view(), "Multi 1234");
-}
-
-TEST(CardFigures, PositiveAndNegativeFreeMemory) {
-  CardStatistics s;
-  s.cardSize = 64;
-  s.sampleCount = 0;
+  EXPECT_EQ(NewSoundName(SoundType::Multisound, 123456).view(), "Multi 1234");  // cut to 10 bytes
+  CardStatistics s{64, 0, 0, 0};
   CardFigures f = FormatCardFigures(s, 524288);
   EXPECT_EQ(S(f.sampleCount.view()), u"0");
   EXPECT_EQ(S(f.cardSize.view()), u"64 Byte");
   EXPECT_EQ(S(f.freeMemory.view()), u"524224 Byte");
   EXPECT_FALSE(f.freeNegative);
-  s.cardSize = 600000;
-  s.sampleCount = 3;
+  s = {600000, 3, 0, 0};
   f = FormatCardFigures(s, 524288);
   EXPECT_EQ(S(f.sampleCount.view()), u"3");
   EXPECT_EQ(S(f.freeMemory.view()), u"-75712 Byte");
@@ -65,64 +43,50 @@ TEST(CardFigures, PositiveAndNegativeFreeMemory) {
   EXPECT_FALSE(FormatCardFigures(s, 524288).freeNegative);
 }
 
-TEST(Lists, SelectionAfterRemove) {
+TEST(Lists, SelectionDragAndCaption) {
   EXPECT_EQ(SelectionAfterRemove(0), 0u);
   EXPECT_EQ(SelectionAfterRemove(1), 0u);
   EXPECT_EQ(SelectionAfterRemove(5), 4u);
-}
-
-TEST(Lists, DragTargets) {
-  // First of three onto the third: second place.
-  EXPECT_EQ(DragDropTarget(0, 2), 1);
-  // Onto the extra empty item after the last of three: the end.
-  EXPECT_EQ(DragDropTarget(0, 3), 2);
+  EXPECT_EQ(DragDropTarget(0, 2), 1);   // the first of three onto the third: second place
+  EXPECT_EQ(DragDropTarget(0, 3), 2);   // onto the extra empty item after the last: the end
   EXPECT_EQ(DragDropTarget(2, 0), 0);
   EXPECT_EQ(DragDropTarget(1, 1), -1);
   EXPECT_EQ(DragDropTarget(1, 2), -1);  // just below itself: no move
   EXPECT_EQ(DragDropTarget(1, -1), -1);
+  EXPECT_EQ(DragDropTarget(-1, 1), -1);
   EXPECT_FALSE(DragMayBegin(0, 1));
   EXPECT_FALSE(DragMayBegin(-1, 3));
   EXPECT_TRUE(DragMayBegin(0, 2));
-}
-
-TEST(Lists, ClearButtonCaption) {
-  EXPECT_EQ(S(ClearButtonCaption(0)), u"Clear Selected Bank");
   EXPECT_EQ(S(ClearButtonCaption(1)), u"Clear Selected Bank");
-  EXPECT_EQ(S(ClearButtonCaption(3)), u"Clear Selected Banks");
+  EXPECT_EQ(S(ClearButtonCaption(2)), u"Clear Selected Banks");
 }
 
-TEST(Prompt, NoRunsThePendingAction) {
-  PendingActionState p;
-  p.Set(PendingAction::Close);
-  EXPECT_EQ(p.Answer(PromptAnswer::No), PendingAction::Close);
-  EXPECT_EQ(p.pending(), PendingAction::None);
-}
-
-TEST(Prompt, CancelForgetsIt) {
-  PendingActionState p;
-  p.Set(PendingAction::New);
-  EXPECT_EQ(p.Answer(PromptAnswer::Cancel), PendingAction::None);
-  EXPECT_EQ(p.pending(), PendingAction::None);
-  EXPECT_EQ(p.AfterSave(SaveOutcome::Saved), PendingAction::None);
-}
-
-TEST(Prompt, YesRunsItOnlyAfterASuccessfulSave) {
-  PendingActionState p;
-  p.Set(PendingAction::OpenPath);
-  EXPECT_EQ(p.Answer(PromptAnswer::Yes), PendingAction::None);
-  EXPECT_EQ(p.AfterSave(SaveOutcome::Saved), PendingAction::OpenPath);
-  EXPECT_EQ(p.pending(), PendingAction::None);
-}
-
-TEST(Prompt, FailedOrCancelledSaveDropsTheAction) {
-  PendingActionState p;
-  p.Set(PendingAction::Close);
-  EXPECT_EQ(p.Answer(PromptAnswer::Yes), PendingAction::None);
-  EXPECT_EQ(p.AfterSave(SaveOutcome::Failed), PendingAction::None);
-  EXPECT_EQ(p.pending(), PendingAction::None);
-  p.Set(PendingAction::Open);
-  p.Answer(PromptAnswer::Yes);
-  EXPECT_EQ(p.AfterSave(SaveOutcome::Cancelled), PendingAction::None);
+// The pending action runs at once on No and after a successful save on Yes; Cancel, a failed and a
+// cancelled save drop it. Nothing stays pending after the save.
+TEST(Prompt, PendingAction) {
+  struct Case {
+    PendingAction action;
+    PromptAnswer answer;
+    PendingAction now, pendingThen;
+    SaveOutcome outcome;
+    PendingAction afterSave;
+  };
+  using A = PendingAction;
+  using P = PromptAnswer;
+  using O = SaveOutcome;
+  const Case cases[] = {{A::Close, P::No, A::Close, A::None, O::Saved, A::None},
+                        {A::New, P::Cancel, A::None, A::None, O::Saved, A::None},
+                        {A::OpenPath, P::Yes, A::None, A::OpenPath, O::Saved, A::OpenPath},
+                        {A::Close, P::Yes, A::None, A::Close, O::Failed, A::None},
+                        {A::Open, P::Yes, A::None, A::Open, O::Cancelled, A::None}};
+  for (const Case& c : cases) {
+    PendingActionState p;
+    p.Set(c.action);
+    EXPECT_EQ(p.Answer(c.answer), c.now);
+    EXPECT_EQ(p.pending(), c.pendingThen);
+    EXPECT_EQ(p.AfterSave(c.outcome), c.afterSave);
+    EXPECT_EQ(p.pending(), A::None);
+  }
 }
 
 TEST(Dpi, Scaling) {
@@ -144,15 +108,15 @@ TEST(HandOver, AcceptsOnlyIdentifierOneWithBoundedData) {
   EXPECT_FALSE(AcceptHandOver(1, 0, path, v));
   EXPECT_FALSE(AcceptHandOver(1, 1, path, v));
   EXPECT_FALSE(AcceptHandOver(1, 2 * kHandOverMaxUnits + 2, path, v));
-  // An odd byte count never reads the half unit.
-  EXPECT_TRUE(AcceptHandOver(1, 5, path, v));
+  EXPECT_TRUE(AcceptHandOver(1, 2 * kHandOverMaxUnits, path, v));
+  EXPECT_TRUE(AcceptHandOver(1, 5, path, v));  // an odd byte count never reads the half unit
   EXPECT_EQ(v.size(), 2u);
   EXPECT_TRUE(CommandLineHasPath(2));
   EXPECT_FALSE(CommandLineHasPath(1));
   EXPECT_FALSE(CommandLineHasPath(3));
 }
 
-TEST(CardFiles, Extension) {
+TEST(CardFiles, ExtensionFolderAndSamePath) {
   EXPECT_TRUE(HasCardFileExtension("C:\\x\\a.qz"));
   EXPECT_TRUE(HasCardFileExtension("a.QZ"));
   EXPECT_FALSE(HasCardFileExtension("a.txt"));
@@ -160,9 +124,6 @@ TEST(CardFiles, Extension) {
   EXPECT_FALSE(HasCardFileExtension("C:\\a.qz\\file"));
   EXPECT_TRUE(HasCardFileExtension16(u"D:\\cards\\Drums.Qz"));
   EXPECT_FALSE(HasCardFileExtension16(u"D:\\cards\\notes.txt"));
-}
-
-TEST(CardFiles, FolderAndSamePath) {
   EXPECT_EQ(S(FolderOfPath16(u"C:\\cards\\a.qz")), u"C:\\cards\\");
   EXPECT_EQ(S(FolderOfPath16(u"a.qz")), u"");
   EXPECT_TRUE(SameCardPath("C:\\Cards\\A.qz", "c:\\cards\\a.QZ"));
@@ -172,6 +133,7 @@ TEST(CardFiles, FolderAndSamePath) {
 TEST(Banks, RowName) {
   std::uint8_t e[20] = {1, 0, 0, 0, 'P', 'I', 'A', 'N', 'O', 0, 'x'};
   EXPECT_EQ(S(BankRowName(e, 20).view()), u"PIANO");
+  EXPECT_EQ(S(BankRowName(e, 19).view()), u"(empty)");
   e[0] = 0;
   EXPECT_EQ(S(BankRowName(e, 20).view()), u"(empty)");
   std::uint8_t full[20] = {1, 0, 0, 0};

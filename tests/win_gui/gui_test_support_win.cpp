@@ -1,9 +1,9 @@
 #include "gui_test_support_win.h"
 
-#include <gtest/gtest.h>
+#include <atomic>
+#include <thread>
 
-#include "app/app_gui_win.h"
-#include "app/main_window_gui_win.h"
+#include "card/card_file.h"
 
 namespace tavrin::test {
 namespace {
@@ -11,10 +11,7 @@ namespace {
 std::wstring MakeFolder(const wchar_t* name) {
   wchar_t temp[MAX_PATH + 1] = {};
   GetTempPathW(MAX_PATH, temp);
-  std::wstring folder = temp;
-  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-  folder += name;
-  folder += std::to_wstring(GetCurrentProcessId());
+  std::wstring folder = temp + std::wstring(name) + std::to_wstring(GetCurrentProcessId());
   CreateDirectoryW(folder.c_str(), nullptr);
   return folder + L"\\";
 }
@@ -37,24 +34,14 @@ class GuiEnvironment : public ::testing::Environment {
 // that has to add the setting starts itself again so that it takes effect.
 struct UnmanagedWindowsUnderWine {
   UnmanagedWindowsUnderWine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (!ntdll || !GetProcAddress(ntdll, "wine_get_version")) return;
+    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return;
     wchar_t exe[MAX_PATH + 1] = {};
-    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return;
-    const wchar_t* name = exe;
-    for (const wchar_t* p = exe; *p; ++p)
-      if (*p == L'\\' || *p == L'/') name = p + 1;
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
     std::wstring key = L"Software\\Wine\\AppDefaults\\";
-    key += name;
-    key += L"\\X11 Driver";
-    wchar_t value[8] = {};
-    DWORD bytes = sizeof(value);
-    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"Managed", RRF_RT_REG_SZ, nullptr, value, &bytes) ==
-        ERROR_SUCCESS)
-      return;
-    if (RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Managed", REG_SZ, L"N", 2 * sizeof(wchar_t)) !=
-        ERROR_SUCCESS)
+    key += std::wstring(wcsrchr(exe, L'\\') + 1) + L"\\X11 Driver";
+    const HKEY user = HKEY_CURRENT_USER;
+    if (RegGetValueW(user, key.c_str(), L"Managed", RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS ||
+        RegSetKeyValueW(user, key.c_str(), L"Managed", REG_SZ, L"N", 4) != ERROR_SUCCESS)
       return;
     std::wstring command = GetCommandLineW();
     STARTUPINFOW si = {};
@@ -69,28 +56,26 @@ struct UnmanagedWindowsUnderWine {
 };
 const UnmanagedWindowsUnderWine g_unmanaged;
 
-struct FindBox {
-  DWORD pid;
-  HWND found;
-  HWND skip;
-};
-
-BOOL CALLBACK FindBoxProc(HWND hwnd, LPARAM param) {
-  FindBox* f = reinterpret_cast<FindBox*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if (pid != f->pid || hwnd == f->skip || !IsWindowVisible(hwnd)) return TRUE;
-  if (ClassName(hwnd) != L"#32770") return TRUE;
-  f->found = hwnd;
-  return FALSE;
+// The next visible dialog box of this process other than `last`.
+HWND NextBox(HWND last) {
+  std::pair<HWND, HWND> find = {last, nullptr};
+  EnumWindows(
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto* f = reinterpret_cast<std::pair<HWND, HWND>*>(param);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        if (pid != GetCurrentProcessId() || hwnd == f->first || !IsWindowVisible(hwnd)) return TRUE;
+        if (ClassName(hwnd) == L"#32770") f->second = hwnd;
+        return !f->second;
+      },
+      reinterpret_cast<LPARAM>(&find));
+  return find.second;
 }
 
 BOOL CALLBACK CollectStatics(HWND hwnd, LPARAM param) {
-  std::vector<std::wstring>* texts = reinterpret_cast<std::vector<std::wstring>*>(param);
-  if (_wcsicmp(ClassName(hwnd).c_str(), L"Static") == 0) {
-    std::wstring t = WindowText(hwnd);
-    if (!t.empty()) texts->push_back(t);
-  }
+  const std::wstring t = WindowText(hwnd);  // an icon's is its resource number: 0xFFFF, number
+  if (_wcsicmp(ClassName(hwnd).c_str(), L"Static") == 0 && !t.empty() && t[0] != 0xFFFF)
+    *reinterpret_cast<std::wstring*>(param) += L"|" + t;
   return TRUE;
 }
 
@@ -106,108 +91,52 @@ const std::wstring& ScratchFolder() {
   return folder;
 }
 
-void Pump() {
-  MSG m;
-  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-    if (m.message == WM_QUIT) continue;
-    TranslateMessage(&m);
-    DispatchMessageW(&m);
-  }
+void FillCard(CardDocument& doc, const char* name, std::size_t frames, bool dwgs) {
+  doc.name.assign(name);
+  Sound* s = AppendSound(doc.multisounds, SoundType::Multisound);
+  s->name.assign("Piano");
+  s->waveType = dwgs ? WaveType::DWGS : WaveType::PCM;
+  SampleData* d = AppendSample(*s);
+  d->frames.assign(frames, 0.25f);
+  d->markers = MarkerSet{0, 0, 0, static_cast<std::int64_t>(frames)};
 }
 
-std::wstring WindowText(HWND hwnd) {
-  wchar_t buffer[512] = {};
-  GetWindowTextW(hwnd, buffer, 512);
-  return buffer;
+std::wstring SaveCard(const wchar_t* fileName, const char* cardName, std::size_t frames, bool dwgs) {
+  CardDocument doc;
+  FillCard(doc, cardName, frames, dwgs);
+  const std::wstring path = ScratchFolder() + fileName;
+  EXPECT_EQ(SaveCardFile(Utf8Path(path).view(), doc), kOk);
+  return path;
 }
 
-std::wstring ClassName(HWND hwnd) {
-  wchar_t buffer[128] = {};
-  GetClassNameW(hwnd, buffer, 128);
-  return buffer;
-}
-
-RECT ChildRect(HWND child) {
-  RECT r = {};
-  GetWindowRect(child, &r);
-  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
-
-std::wstring BoxSeen::joined() const {
-  std::wstring s;
-  for (const std::wstring& t : texts) {
-    if (!s.empty()) s += L"|";
-    s += t;
-  }
-  return s;
-}
-
-BoxAnswerer::BoxAnswerer(std::vector<BoxAnswer> answers) : answers_(std::move(answers)) {
-  thread_ = std::thread([this] { Run(); });
-}
-
-namespace {
-std::vector<BoxAnswer> Presses(std::initializer_list<int> buttons) {
-  std::vector<BoxAnswer> a;
-  for (int b : buttons) a.push_back(BoxAnswer{b, 0, std::wstring()});
-  return a;
-}
-}  // namespace
-
-BoxAnswerer::BoxAnswerer(std::initializer_list<int> buttons) : BoxAnswerer(Presses(buttons)) {}
-
-BoxAnswerer::~BoxAnswerer() { Finish(); }
-
-const std::vector<BoxSeen>& BoxAnswerer::Finish() {
-  if (!joined_) {
-    thread_.join();
-    joined_ = true;
-  }
-  return seen_;
-}
-
-void BoxAnswerer::Run() {
-  HWND last = nullptr;
-  for (const BoxAnswer& a : answers_) {
-    FindBox f = {GetCurrentProcessId(), nullptr, last};
-    const ULONGLONG end = GetTickCount64() + 15000;
-    while (!f.found && GetTickCount64() < end) {
-      Sleep(50);
-      EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&f));
+std::vector<std::wstring> Answering(std::vector<BoxAnswer> answers, const std::function<void()>& action) {
+  std::vector<std::wstring> seen;
+  std::atomic<bool> done = false;
+  std::thread answerer([&] {
+    HWND box = nullptr;
+    // The boxes expected, then any further one (cancelled) until the action is done.
+    for (std::size_t n = 0; n < answers.size() || !done; ++n) {
+      const BoxAnswer a = n < answers.size() ? answers[n] : BoxAnswer(IDCANCEL);
+      HWND last = box;
+      for (const ULONGLONG end = GetTickCount64() + 15000; (box = NextBox(last)) == nullptr; Sleep(50))
+        if (GetTickCount64() > end || (n >= answers.size() && done)) return;
+      Sleep(100);  // let the box finish its set-up
+      seen.push_back(WindowText(box));
+      EnumChildWindows(box, CollectStatics, reinterpret_cast<LPARAM>(&seen.back()));
+      // Pressed again while it stays: a dialog still setting up may clear the
+      // text or miss the press.
+      for (int tries = 0; tries < 10 && IsWindowVisible(box); ++tries) {
+        if (a.textItem != 0) SetDlgItemTextW(box, a.textItem, a.text.c_str());
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(a.button, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, a.button)));
+        for (int i = 0; i < 50 && IsWindowVisible(box); ++i) Sleep(20);
+      }
     }
-    if (!f.found) return;
-    Sleep(100);  // let the box finish its set-up
-    BoxSeen seen;
-    seen.caption = WindowText(f.found);
-    EnumChildWindows(f.found, CollectStatics, reinterpret_cast<LPARAM>(&seen.texts));
-    if (HWND i = GetDlgItem(f.found, 1001)) seen.item1001 = WindowText(i);
-    if (HWND i = GetDlgItem(f.found, 1002)) seen.item1002 = WindowText(i);
-    seen_.push_back(seen);
-    if (a.textItem != 0) SetDlgItemTextW(f.found, a.textItem, a.text.c_str());
-    PostMessageW(f.found, WM_COMMAND, MAKEWPARAM(a.button, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(f.found, a.button)));
-    const ULONGLONG gone = GetTickCount64() + 10000;
-    while (IsWindow(f.found) && IsWindowVisible(f.found) && GetTickCount64() < gone) Sleep(20);
-    last = f.found;
-  }
-}
-
-void MainWindowFixture::SetUp() {
-  TheDocument().Reset();
-  CurrentCardPath().clear();
-  ASSERT_TRUE(CreateApplicationWindows(SW_SHOW));
-  main_ = App().mainWindow;
-  ASSERT_NE(main_, nullptr);
-  Pump();
-}
-
-void MainWindowFixture::TearDown() {
-  if (main_ && IsWindow(main_)) {
-    TheDocument().modified = false;
-    DestroyWindow(main_);
-  }
-  Pump();
+  });
+  action();
+  done = true;
+  answerer.join();
+  return seen;
 }
 
 }  // namespace tavrin::test
