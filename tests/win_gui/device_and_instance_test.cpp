@@ -73,9 +73,9 @@ TEST_F(DeviceWindowTest, SendToTheSimulatedDeviceAndClearInTheBankManager) {
   int largestRange = 0;
   ASSERT_TRUE(PumpUntil([&] {
     largestRange = std::max(largestRange, static_cast<int>(SendMessageW(progress, PBM_GETRANGE, FALSE, 0)));
-    return wcsncmp(WindowText(status).c_str(), L"Transfer Successful (Time: ", 27) == 0;
+    return wcsncmp(WindowText(status).c_str(), L"Transfer Successful: Bank 2 (Time: ", 35) == 0;
   }, 60000)) << WindowText(status);
-  const std::wregex done(L"Transfer Successful \\(Time: \\d+,\\d\\ds\\)");  // seconds and hundredths
+  const std::wregex done(L"Transfer Successful: Bank 2 \\(Time: \\d+,\\d\\ds\\)");  // seconds and hundredths
   EXPECT_TRUE(std::regex_match(WindowText(status), done)) << WindowText(status);
   EXPECT_EQ(largestRange, 524288);
   // The last update of the run enables the controls again after the
