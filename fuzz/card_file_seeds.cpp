@@ -51,5 +51,21 @@ int main(int argc, char** argv) {
   CardDocument empty;
   EncodeCardFile(empty, 0, bytes);
   Write(dir + "/empty.qz", bytes);
+  // Twenty zones that all name one 1000-frame sample: far more frames than
+  // the file holds, which the loader refuses.
+  CardDocument shared;
+  Sound* z = AppendSound(shared.multisounds, SoundType::Multisound);
+  z->name.assign("Shared");
+  z->samples.push_back(Sample(1000, 0, 0));
+  for (int i = 1; i < 20; ++i) z->samples.push_back(Sample(1, static_cast<std::uint8_t>(i), 0));
+  EncodeCardFile(shared, 0, bytes);
+  std::size_t zonePos = 0;
+  for (int i = 3; i >= 0; --i) zonePos = zonePos << 8 | bytes[32 + static_cast<std::size_t>(i)];
+  zonePos *= 2;
+  for (std::size_t j = 0; j < 20 && zonePos + 10 * j + 1 < bytes.size(); ++j) {
+    bytes[zonePos + 10 * j] = 0;
+    bytes[zonePos + 10 * j + 1] = 0;
+  }
+  Write(dir + "/shared-zones.qz", bytes);
   return 0;
 }
