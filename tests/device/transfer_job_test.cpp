@@ -49,7 +49,8 @@ TEST(TransferJob, ExactRequestSequenceAndSteps) {
   EXPECT_FALSE(StepTransfer(s.manager, job));  // a done job stays done
 
   // A time slice of 0 ends each sending step after one piece.
-  TransferJob sliced = JobFor(CardBytes(5000), 0.0);
+  const auto bigger = CardBytes(5000);  // the job points into these bytes
+  TransferJob sliced = JobFor(bigger, 0.0);
   EXPECT_EQ(RunJob(s.manager, sliced), (States{1, 2, 2, 2, 2, 2, 2, 3}));
   EXPECT_EQ(sliced.sent, 5000u);
 }
