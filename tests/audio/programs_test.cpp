@@ -67,7 +67,7 @@ class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!kHaveCli) {
-      TAVRIN_SKIP_GROUP("command-line tool runs: the tavrin tool is not built for this platform "
+      TAVRIN_SKIP_GROUP("command-line tool runs: not run from the Windows test build "
                         "(the native build runs them)");
     }
   }
