@@ -10,6 +10,8 @@
 #include <string>
 
 #include "app/device_panel_gui_win.h"
+#include "device/simulated_device.h"
+#include "device/usb_backend.h"
 #include "gui_test_support_win.h"
 
 namespace tavrin {
@@ -115,6 +117,40 @@ TEST_F(DeviceWindowTest, SendToTheSimulatedDeviceAndClearInTheBankManager) {
   ShowWindow(bank, SW_SHOW);
   SendMessageW(bank, WM_CLOSE, 0, 0);
   EXPECT_TRUE(IsWindow(bank) && !IsWindowVisible(bank));
+}
+
+TEST_F(DeviceWindowTest, PanelFollowsBankCountCapabilitiesAndAbsence) {
+  auto& sim = static_cast<SimulatedUsbBackend&>(DefaultUsbBackend());
+  test::FillCard(TheDocument(), "FIGURES");
+  RefreshMainWindow();
+  const long size = std::stol(WindowText(Control(MainRow::kCardSize)));
+  // Controls as "send|bank manager|bank field writable|arrows|free memory".
+  const auto panel = [this] {
+    DevicePanelRescan();
+    const bool writable = (GetWindowLongPtrW(Control(MainRow::kBankEdit), GWL_STYLE) & ES_READONLY) == 0;
+    return std::to_wstring(IsWindowEnabled(Control(MainRow::kSend))) + L"|" +
+           std::to_wstring(IsWindowEnabled(Control(MainRow::kBankManager))) + L"|" + std::to_wstring(writable) +
+           L"|" + std::to_wstring(IsWindowEnabled(Control(MainRow::kBankUpDown))) + L"|" +
+           WindowText(Control(MainRow::kFreeMemory));
+  };
+  const auto free = [size](long memory) { return std::to_wstring(memory - size) + L" Byte"; };
+  // One bank and no bank directory (capability 0x04): the bank is fixed and
+  // the bank manager has nothing to list.
+  SimulatedDeviceConfig one;
+  one.bankCount = 1;
+  one.serialNumber = 77;
+  one.memorySize = 1048576;
+  one.capabilities = 0x02;
+  sim.Unplug(0);
+  const std::size_t added = sim.AddDevice(one);
+  EXPECT_EQ(panel(), L"1|0|0|0|" + free(1048576));
+  EXPECT_EQ(ListView_GetItemCount(BankManagerControl(0)), 0);
+  EXPECT_FALSE(IsWindowEnabled(BankManagerControl(1)));
+  // No device at all: nothing to send to, the free memory of the standard card.
+  sim.Unplug(added);
+  EXPECT_EQ(panel(), L"0|0|0|0|" + free(524288));
+  sim.Plug(0);
+  EXPECT_EQ(panel(), L"1|1|1|1|" + free(524288));
 }
 
 // Starts Tavrin.exe with these arguments in this working folder; the process.

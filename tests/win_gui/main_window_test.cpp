@@ -129,6 +129,8 @@ TEST_F(MainWindowTest, ControlsMenuWindowsAndTheirLayoutForTheDpi) {
   };
   EXPECT_EQ(look(MainRow::kCardNameLabel), L"15,15 105x34 Segoe UI -20");
   EXPECT_EQ(look(MainRow::kMultiAdd), L"15,384 34x34 Segoe UI -26 bold");
+  // The lists keep their full height down to their buttons (no whole-row shrink).
+  EXPECT_EQ(look(MainRow::kDrumList).substr(0, 15), L"255,84 225x300 ");
   EXPECT_EQ(look(MainRow::kSend), L"330,550 150x34 Segoe UI -20");
   // The minimum tracking size follows the DPI.
   MINMAXINFO mmi = {};
