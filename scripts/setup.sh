@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev llvm
   googletest libgtest-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools
-  wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
+  wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick nsis zip unzip
   sox flac libflac-dev ffmpeg lame libmpg123-dev libusb-1.0-0-dev pkg-config
 )
 

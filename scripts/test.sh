@@ -34,6 +34,11 @@ for p in "${presets[@]}"; do
   ctest --preset "$p" -j2 || status=1
   tail -n +"$((before + 1))" "$TAVRIN_SKIP_LOG" | sort -u | sed "s/^/$p: /" >> build/skipped-groups.txt
 done
+# The release as a user meets it: installer, portable zip and Linux tarball.
+if printf '%s\n' "${presets[@]}" | grep -qx mingw; then
+  echo "=== release"
+  bash scripts/test-release.sh || status=1
+fi
 echo "=== skipped groups"
 if [ -s build/skipped-groups.txt ]; then
   sort -u build/skipped-groups.txt | sed 's/^/skipped: /'

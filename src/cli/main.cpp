@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "tavrin_version.h"
 
 namespace tavrin::cli {
 namespace {
@@ -29,7 +30,7 @@ constexpr Command kCommands[] = {
 };
 
 void PrintHelp(FILE* out) {
-  std::fprintf(out, "usage: tavrin COMMAND [ARGS]\n\ncommands:\n");
+  std::fprintf(out, "usage: tavrin COMMAND [ARGS]\n       tavrin --version\n\ncommands:\n");
   for (const Command& c : kCommands) std::fprintf(out, "  tavrin %s\n", c.synopsis);
 }
 
@@ -94,6 +95,10 @@ int main(int argc, char** argv) {
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     PrintHelp(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("tavrin " TAVRIN_VERSION_TEXT "\n");
+    return 0;
   }
   Args args;
   for (int i = 2; i < argc; ++i) args.emplace_back(argv[i]);
