@@ -29,15 +29,7 @@ class EditorModelTest : public ::testing::Test {
 };
 
 TEST_F(EditorModelTest, LoopOptionsFollowTheirRules) {
-  struct Case {
-    const char* what;
-    std::uint32_t flags;
-    bool loopOn;
-    std::uint32_t bit;
-    bool checked;
-    std::uint32_t wantFlags;
-    bool wantLoopOn;
-  };
+  struct Case { const char* what; std::uint32_t flags; bool loopOn; std::uint32_t bit; bool checked; std::uint32_t wantFlags; bool wantLoopOn; };
   const Case cases[] = {
       {"alternating turns the loop on", 0, false, 2, true, 6, false},
       {"and off again", 6, false, 2, false, 0, false},
@@ -64,15 +56,8 @@ TEST_F(EditorModelTest, MarkersTypedDraggedAndStepped) {
   s.frames[19] = 0.0f;    // a zero is never part of a crossing:
   s.frames[20] = -0.5f;   // only 21 here
   s.frames[50] = -0.25f;  // crossings at 50 and 51
-  struct Case {
-    const char* what;
-    bool snap;
-    std::int64_t from;
-    int op;  // 0 typed, 1 dragged, 2 "<", 3 ">"
-    const char16_t* text;
-    std::int32_t drag;
-    std::int64_t want;
-  };
+  // op: 0 typed, 1 dragged, 2 "<", 3 ">"
+  struct Case { const char* what; bool snap; std::int64_t from; int op; const char16_t* text; std::int32_t drag, want; };
   const Case cases[] = {
       {"digits among others", false, 0, 0, u"12a3", 0, 12 * 10 + 3},
       {"above the frames", false, 0, 0, u"4294967295", 0, 200},
@@ -110,7 +95,6 @@ TEST_F(EditorModelTest, MarkersTypedDraggedAndStepped) {
 TEST_F(EditorModelTest, SnappingOnTinySamplesGoesToTheEnds) {
   for (std::size_t n : {0u, 1u}) {
     SampleData& s = OneSample(n);
-    s.markers.start = 0;
     StepMarker(model, MarkerId::Start, true);
     EXPECT_EQ(s.markers.start, static_cast<std::int64_t>(n));
     StepMarker(model, MarkerId::Start, false);
@@ -151,9 +135,7 @@ TEST_F(EditorModelTest, NotesAndTranspose) {
 
   // Roots 60, 40, 72: "To Next Root Note" from 40 gives 59; from 72 nothing.
   model.working.samples.resize(3);
-  model.working.samples[0].rootNote = 60;
-  model.working.samples[1].rootNote = 40;
-  model.working.samples[2].rootNote = 72;
+  for (int i : {0, 1, 2}) model.working.samples[i].rootNote = static_cast<std::uint8_t>(i == 1 ? 40 : 60 + 12 * (i / 2));
   SelectSample(model, 1);
   ToNextRootNote(model);
   EXPECT_EQ(model.working.samples[1].topKey, 59);
@@ -166,10 +148,10 @@ TEST_F(EditorModelTest, NotesAndTranspose) {
   SetTranspose(model, 500);
   EXPECT_EQ(t.transpose, 120);
   EXPECT_TRUE(t.transposeValid);
-  SetLevel(model, 5);
-  SetVdfCutoff(model, -51);
+  SetLevel(model, 5), SetVdfCutoff(model, -51), SetDecayLevel(model, 51);
   EXPECT_EQ(t.level, 0);
   EXPECT_EQ(t.vdfCutoff, -50);
+  EXPECT_EQ(t.decayLevel, 50);
 }
 
 TEST_F(EditorModelTest, SoundNameWaveTypeAndEnabling) {

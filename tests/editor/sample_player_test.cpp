@@ -21,10 +21,9 @@ namespace {
 class FakeOutput : public AudioOutput {
  public:
   FakeOutput(std::uint32_t rate, bool freeRunning) : rate_(rate), free_(freeRunning) {}
-  Result Open(std::uint32_t, std::uint32_t channels, std::uint32_t frames) override {
-    channels_ = channels;
-    buffer_.assign(static_cast<std::size_t>(frames) * channels, 0.0f);
-    frames_ = frames;
+  Result Open(std::uint32_t, std::uint32_t ch, std::uint32_t frames) override {
+    channels_ = ch, frames_ = frames;
+    buffer_.assign(std::size_t{frames} * ch, 0.0f);
     return kOk;
   }
   void Close() override {}
@@ -33,20 +32,13 @@ class FakeOutput : public AudioOutput {
   Result Reset() override { return kOk; }
   Result Start() override { return kOk; }
   Result Stop() override { return kOk; }
-  Result Padding(std::uint32_t& frames) override {
-    frames = 0;
-    return kOk;
-  }
-  Result GetBuffer(std::uint32_t, float** data) override {
-    *data = buffer_.data();
-    return kOk;
-  }
+  Result Padding(std::uint32_t& frames) override { return frames = 0, kOk; }
+  Result GetBuffer(std::uint32_t, float** data) override { return *data = buffer_.data(), kOk; }
   Result ReleaseBuffer(std::uint32_t frames, bool silent) override {
     std::lock_guard<std::mutex> lock(mutex_);
     for (std::uint32_t f = 0; f < frames; ++f) {
-      const float v = silent ? 0.0f : buffer_[f * channels_];
-      if (!silent && buffer_[f * channels_ + 1] != v) ++unequalChannels;
-      played.push_back(v);
+      played.push_back(silent ? 0.0f : buffer_[f * channels_]);
+      unequalChannels += !silent && buffer_[f * channels_ + 1] != played.back();
     }
     releases.push_back(silent ? -static_cast<int>(frames) : static_cast<int>(frames));
     cv_.notify_all();
@@ -54,53 +46,40 @@ class FakeOutput : public AudioOutput {
   }
   OutputWake WaitForBufferOrStop() override {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (free_) cv_.wait_for(lock, std::chrono::microseconds(200), [&] { return stop_; });
+    cv_.wait_for(lock, std::chrono::microseconds(free_ ? 200 : 0), [&] { return stop_; });
     cv_.wait(lock, [&] { return stop_ || ticks_ > 0 || free_; });
-    if (stop_) {
-      stop_ = false;
-      return OutputWake::kStop;
-    }
-    if (ticks_ > 0) --ticks_;
+    if (stop_) return stop_ = false, OutputWake::kStop;
+    ticks_ -= ticks_ > 0;
     return OutputWake::kBuffer;
   }
-  void SignalStop() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-    cv_.notify_all();
-  }
-  void ClearSignals() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = false;
-    ticks_ = 0;
-  }
+  void SignalStop() override { Locked([&] { stop_ = true; }); }
+  void ClearSignals() override { Locked([&] { stop_ = false, ticks_ = 0; }); }
   void EnterRenderThread() override { ++threadsEntered; }
   void LeaveRenderThread() override { ++threadsLeft; }
-  void Tick() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++ticks_;
-    cv_.notify_all();
-  }
+  void Tick() { Locked([&] { ++ticks_; }); }
   bool WaitReleases(std::size_t n) {
     std::unique_lock<std::mutex> lock(mutex_);
     return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return releases.size() >= n; });
   }
 
-  std::vector<float> played;  // left channel, under mutex_
+  std::vector<float> played;  // left channel
   std::vector<int> releases;  // frames per buffer, negative when silent
   int unequalChannels = 0;
-  std::atomic<int> threadsEntered{0};
-  std::atomic<int> threadsLeft{0};
+  std::atomic<int> threadsEntered{0}, threadsLeft{0};
 
  private:
-  std::uint32_t rate_;
-  bool free_;
-  std::uint32_t channels_ = 0;
-  std::uint32_t frames_ = 0;
+  template <class F>
+  void Locked(F f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    f();
+    cv_.notify_all();
+  }
+  std::uint32_t rate_, channels_ = 0, frames_ = 0;
+  bool free_, stop_ = false;
+  int ticks_ = 0;
   std::vector<float> buffer_;
   std::mutex mutex_;
   std::condition_variable cv_;
-  bool stop_ = false;
-  int ticks_ = 0;
 };
 
 // The editor's side: a queue stands in for posted window messages.
@@ -111,16 +90,11 @@ struct EventQueue : PreviewListener {
     std::lock_guard<std::mutex> lock(mutex);
     posted.push_back(session);
   }
-  bool Posted() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return !posted.empty();
-  }
   std::vector<std::uint64_t> Take() {
     std::lock_guard<std::mutex> lock(mutex);
     return std::exchange(posted, {});
   }
-  int started = 0;
-  int stopped = 0;
+  int started = 0, stopped = 0;
   std::mutex mutex;
   std::vector<std::uint64_t> posted;
 };
@@ -143,10 +117,7 @@ class PlayerTest : public ::testing::Test {
   SamplePlayer player{&events};
 };
 
-struct Segment {
-  std::int64_t from, to;  // frame indices, played in this direction
-  float sign;
-};
+struct Segment { std::int64_t from, to; float sign; };  // frames played from `from` to `to`
 struct RenderCase {
   const char* what;
   std::uint32_t flags;
@@ -204,12 +175,15 @@ TEST_F(PlayerTest, SampleWithoutLoopEndsWithOneSilentBufferThenStoppedReport) {
   output->Tick();  // silence
   ASSERT_TRUE(output->WaitReleases(3));
   output->Tick();  // the preview ends by itself
-  for (int i = 0; i < 500 && !events.Posted(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::vector<std::uint64_t> posted;
+  for (int i = 0; i < 500 && posted.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    posted = events.Take();
+  }
   EXPECT_EQ(output->releases, (std::vector<int>{2048, 951, -2048}));
   EXPECT_EQ(output->played[2998], 2999.0f);
   EXPECT_EQ(output->unequalChannels, 0);
   EXPECT_TRUE(player.IsPlaying());  // until the editor's thread hears of it
-  const auto posted = events.Take();
   ASSERT_EQ(posted.size(), 1u);
   player.PreviewEnded(posted[0] + 1);  // a stale report does nothing
   EXPECT_TRUE(player.IsPlaying());
@@ -219,29 +193,10 @@ TEST_F(PlayerTest, SampleWithoutLoopEndsWithOneSilentBufferThenStoppedReport) {
   EXPECT_EQ(output->threadsLeft.load(), output->threadsEntered.load());
 }
 
-TEST_F(PlayerTest, StartRefusesWithoutFramesOrOutputAndStopWaitsForTheThread) {
-  EXPECT_EQ(player.Start(), kMissingBuffer);
-  Ramp(100);
-  EXPECT_EQ(player.Start(), kNoDeviceInterface);
-  Init(48000);
-  player.SetMarkers({0, 0, 1, 100});
-  player.SetLoopFlags(4);
-  EXPECT_EQ(player.Start(), kOk);
-  output->Tick();
-  EXPECT_EQ(player.Stop(), kOk);
-  EXPECT_EQ(output->threadsEntered.load(), 1);
-  EXPECT_EQ(output->threadsLeft.load(), 1);  // the thread has ended when Stop returns
-  EXPECT_EQ(events.stopped, 1);
-}
-
 // The transposed tone at the output's rate: its peak where the transpose
 // puts it, and everything that is not the tone (images, aliases) 40 dB down.
 TEST_F(PlayerTest, RateConversionKeepsTheToneClean) {
-  struct Case {
-    double tone;
-    int cents;
-    std::uint32_t rate;
-  };
+  struct Case { double tone; int cents; std::uint32_t rate; };
   const Case cases[] = {{1000, 0, 44100},    {1000, 120, 44100},  {1000, -120, 44100}, {1000, 0, 48000},
                         {1000, 120, 48000},  {1000, -120, 48000}, {10000, 120, 44100}, {10000, 120, 48000},
                         {10000, -120, 48000}};
@@ -261,37 +216,33 @@ TEST_F(PlayerTest, RateConversionKeepsTheToneClean) {
     const std::size_t skip = 500, n = c.rate;  // past the filter's start
     const double expected = c.tone * std::exp2(c.cents / 1200.0);
     // Least-squares fit of a sine at f over the window; the residual energy.
-    auto fit = [&](double f, bool hann, double* residual) {
+    auto residual = [&](double f) {  // what a least-squares sine at f leaves, relative
       double ss = 0, cc = 0, sc = 0, ys = 0, yc = 0, yy = 0;
-      for (std::size_t i = 0; i < n; ++i) {
-        const double w = hann ? 0.5 - 0.5 * std::cos(2 * std::numbers::pi * i / n) : 1.0;
-        const double t = 2 * std::numbers::pi * f * static_cast<double>(skip + i) / c.rate;
-        const double s = std::sin(t) * w, co = std::cos(t) * w, v = y[skip + i] * w;
-        ss += s * s, cc += co * co, sc += s * co, ys += v * s, yc += v * co, yy += v * v;
+      for (std::size_t i = skip; i < skip + n; ++i) {
+        const double t = 2 * std::numbers::pi * f * static_cast<double>(i) / c.rate, s = std::sin(t), co = std::cos(t);
+        ss += s * s, cc += co * co, sc += s * co, ys += y[i] * s, yc += y[i] * co, yy += double{y[i]} * y[i];
       }
       const double det = ss * cc - sc * sc;
-      const double a = (ys * cc - yc * sc) / det, b = (yc * ss - ys * sc) / det;
-      if (residual) *residual = (yy - a * ys - b * yc) / yy;
-      return a * a + b * b;
+      return (yy - (ys * cc - yc * sc) / det * ys - (yc * ss - ys * sc) / det * yc) / yy;
     };
-    double best = 0, bestF = 0;
+    double best = 2, bestF = 0;
     for (double f = expected - 2.0; f <= expected + 2.0; f += 0.25) {
-      const double p = fit(f, true, nullptr);
-      if (p > best) best = p, bestF = f;
+      if (residual(f) < best) best = residual(f), bestF = f;
     }
     EXPECT_NEAR(bestF, expected, 0.5);
-    double residual = 1;
-    fit(expected, false, &residual);
-    EXPECT_LT(10 * std::log10(residual), -40.0);
+    EXPECT_LT(10 * std::log10(residual(expected)), -40.0);
   }
 }
 
 // Setters race the render thread while previews start and stop; run under
-// ThreadSanitizer this shows the hand-over is clean.
+// ThreadSanitizer this shows the hand-over is clean. Stop returns only once
+// the thread has ended.
 TEST_F(PlayerTest, SettersWhilePlayingAreSafe) {
-  Init(48000, true);
   std::vector<float> a(5000, 0.25f), b(700, -0.5f);
+  EXPECT_EQ(player.Start(), kMissingBuffer);
   player.SetFrames(a.data(), a.size());
+  EXPECT_EQ(player.Start(), kNoDeviceInterface);
+  Init(48000, true);
   for (int i = 0; i < 400; ++i) {
     if (i % 50 == 0) {
       EXPECT_EQ(player.Start(), kOk);
@@ -303,11 +254,13 @@ TEST_F(PlayerTest, SettersWhilePlayingAreSafe) {
     player.SetTranspose(i % 241 - 120);
     EXPECT_LE(player.Position(), 5000u);
     for (std::uint64_t s : events.Take()) player.PreviewEnded(s);
-    if (i % 50 == 49) player.Stop();
+    if (i % 50 == 49) {
+      player.Stop();
+      EXPECT_EQ(output->threadsLeft.load(), output->threadsEntered.load());
+    }
     std::this_thread::sleep_for(std::chrono::microseconds(300));
   }
-  player.Stop();
-  EXPECT_EQ(output->threadsLeft.load(), output->threadsEntered.load());
+  EXPECT_EQ(events.stopped, 8);
   EXPECT_GT(output->releases.size(), 8u);
 }
 

@@ -50,12 +50,7 @@ TEST_F(WaveformGeometryTest, PlotAndPathPoints) {
 
 TEST_F(WaveformGeometryTest, MarkerLayout) {
   const float scale = PlotScale(plot, 468);  // one frame per pixel
-  struct Case {
-    const char* what;
-    std::int32_t positions[3];
-    float lineX[3];
-    float handleX[3];
-  };
+  struct Case { const char* what; std::int32_t positions[3]; float lineX[3]; float handleX[3]; };
   const Case cases[] = {
       {"apart: centred", {100, 200, 300}, {101, 201, 301}, {98, 198, 298}},
       {"S and L together: left and right", {100, 100, 300}, {101, 101, 301}, {94, 100, 298}},
@@ -84,10 +79,7 @@ TEST_F(WaveformGeometryTest, HandleHitAndDrag) {
   EXPECT_EQ(HitMarkerHandle(m, 2, 0.5f, 3), -1);         // a hidden marker is never hit
 
   const float scale = PlotScale(plot, 100000);
-  struct Case {
-    float x;
-    std::int32_t want;
-  };
+  struct Case { float x; std::int32_t want; };
   const Case cases[] = {{1.0f, 0}, {-30.0f, 0}, {2.0f, 214}, {469.0f, 100000}, {900.0f, 100000}};
   for (const Case& c : cases) EXPECT_EQ(DragPosition(c.x, plot.left, scale, 100000), c.want) << c.x;
 }
