@@ -2,7 +2,7 @@
 # Runs every test: installs what is missing, then builds and tests the native
 # (GCC), the sanitizer (Clang, ASan/UBSan, fuzz smoke runs) and the Windows
 # cross build (under Wine and Xvfb).
-# Usage: scripts/test.sh [preset...]   (default: native native-asan mingw)
+# Usage: scripts/test.sh [preset...]   (default: native native-asan native-tsan mingw)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -10,7 +10,7 @@ bash scripts/check-wall.sh
 bash scripts/check-floors.sh
 
 presets=("$@")
-[ "${#presets[@]}" -gt 0 ] || presets=(native native-asan mingw)
+[ "${#presets[@]}" -gt 0 ] || presets=(native native-asan native-tsan mingw)
 
 . scripts/wine-env.sh
 started_wine=0
