@@ -57,6 +57,10 @@ class FakeOutput : public AudioOutput {
   void EnterRenderThread() override { ++threadsEntered; }
   void LeaveRenderThread() override { ++threadsLeft; }
   void Tick() { Locked([&] { ++ticks_; }); }
+  std::size_t Releases() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return releases.size();
+  }
   bool WaitReleases(std::size_t n) {
     std::unique_lock<std::mutex> lock(mutex_);
     return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return releases.size() >= n; });
@@ -243,8 +247,10 @@ TEST_F(PlayerTest, SettersWhilePlayingAreSafe) {
   player.SetFrames(a.data(), a.size());
   EXPECT_EQ(player.Start(), kNoDeviceInterface);
   Init(48000, true);
+  std::size_t releasedBeforeStart = 0;
   for (int i = 0; i < 400; ++i) {
     if (i % 50 == 0) {
+      releasedBeforeStart = output->Releases();
       EXPECT_EQ(player.Start(), kOk);
     }
     const auto& f = i % 2 ? a : b;
@@ -255,6 +261,9 @@ TEST_F(PlayerTest, SettersWhilePlayingAreSafe) {
     EXPECT_LE(player.Position(), 5000u);
     for (std::uint64_t s : events.Take()) player.PreviewEnded(s);
     if (i % 50 == 49) {
+      // The render thread has filled at least one buffer of its own (a slow
+      // scheduler, as under Wine, may not have run it yet).
+      EXPECT_TRUE(output->WaitReleases(releasedBeforeStart + 2));
       player.Stop();
       EXPECT_EQ(output->threadsLeft.load(), output->threadsEntered.load());
     }
