@@ -175,7 +175,7 @@ void SetFieldText(std::size_t row, Utf16View text) {
 void ShowValue(std::size_t fieldRow, std::int32_t value) {
   std::int32_t shown = 0;
   const Utf16Text<16> text = FieldText(fieldRow);
-  if (ReadFieldNumber(text.view(), shown) && shown == value && text.view()[0] != u'\u2212') return;
+  if (ReadFieldNumber(text.view(), shown) && shown == value) return;
   SendMessageW(Row(fieldRow + 1), UDM_SETPOS32, 0, value);
 }
 
@@ -382,8 +382,16 @@ void Command(HWND control, UINT code) {
   if (row == EditorRow::kTopKey && code == CBN_SELCHANGE) return Apply(SelectTopKey(m, selected()));
   if (row == EditorRow::kRootFromName && clicked) return Apply(RootNoteFromSampleName(m));
   if (row == EditorRow::kNextRoot && clicked) return Apply(ToNextRootNote(m));
-  for (const ValueField& f : kValueFields)
+  for (const ValueField& f : kValueFields) {
     if (row == f.row && code == EN_CHANGE) return ValueTyped(f);
+    // Leaving the field: its text becomes the value kept, which the arrows
+    // read back on their next press.
+    if (row == f.row && code == EN_KILLFOCUS && m.CurrentSample()) {
+      g_editor.refreshing = true;
+      SendMessageW(Row(f.row + 1), UDM_SETPOS32, 0, f.get(*m.CurrentSample()));
+      g_editor.refreshing = false;
+    }
+  }
 }
 
 void MarkerMoved(const ViewMarkerMoved* record) {
