@@ -321,5 +321,35 @@ TEST_F(EditorTest, ClosingWhilePlaying) {
   }
 }
 
+// Plays for tests/win_gui/preview_pitch_wine.sh, which records the output:
+// a looped 1 kHz sine for 1.5 s, 1 s of silence, the same at transpose +120, then
+// the sample without its loop until it ends by itself.
+TEST_F(EditorTest, PreviewForRecording) {
+  if (GetEnvironmentVariableW(L"TAVRIN_RECORD_PREVIEW", nullptr, 0) == 0) GTEST_SKIP() << "run by the script";
+  Sound sound = MakeSound(SoundType::Multisound, 1, 31250);
+  SampleData& d = sound.samples[0];
+  for (std::size_t f = 0; f < d.frames.size(); ++f) d.frames[f] = 0.5f * std::sin(f * 6.2831853f * 1000.0f / 31250.0f);
+  d.markers = MarkerSet{0, 0, 1, 31250};  // the preview loops back to frame `loop` - 1
+  Open(std::move(sound));
+  Type(R::kTranspose, L"0");
+  const auto play = [&](int milliseconds) {
+    Press(R::kPlay);
+    ASSERT_TRUE(EditorPreviewPlaying());
+    EXPECT_EQ(WindowText(C(R::kPlay)), L"Stop");
+    test::PumpUntil([] { return false; }, milliseconds);
+  };
+  play(1500);
+  Press(R::kPlay);
+  test::PumpUntil([] { return false; }, 1000);
+  Type(R::kTranspose, L"120");
+  play(1500);
+  Press(R::kPlay);
+  Press(R::kForward);  // no loop: the sample ends by itself
+  EXPECT_EQ(Current().loopFlags, 0u);
+  Press(R::kPlay);
+  EXPECT_TRUE(test::PumpUntil([] { return !EditorPreviewPlaying(); }, 3000));
+  EXPECT_EQ(WindowText(C(R::kPlay)), L"Play");
+}
+
 }  // namespace
 }  // namespace tavrin
