@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick nsis zip unzip
+  pulseaudio pulseaudio-utils
   sox flac libflac-dev ffmpeg lame libmpg123-dev libusb-1.0-0-dev pkg-config
 )
 

@@ -19,7 +19,7 @@ inline constexpr wchar_t kBankManagerClass[] = L"TavrinBankMgr";
 inline constexpr wchar_t kInstanceMutexName[] = L"Global\\{6E2B7A41-93C5-4F0D-8B1A-3D5C72E9A604}";
 
 // Messages between the windows.
-inline constexpr UINT kMsgEditSound = WM_USER + 1;     // to the editor: wParam = Sound*
+inline constexpr UINT kMsgEditSound = WM_USER + 1;     // to the editor: wParam = Sound*; answers 1 when opened
 inline constexpr UINT kMsgSoundEdited = WM_USER + 101; // to the owner: wParam = edited copy, lParam = editor
 
 // The windows and texts of this run.

@@ -9,6 +9,7 @@
 
 #include "app/app_gui_win.h"
 #include "app/device_panel_gui_win.h"
+#include "app/drop_target_gui_win.h"
 #include "app/resource_gui_win.h"
 
 namespace tavrin {
@@ -51,8 +52,6 @@ ControlSpec g_table[MainRow::kCount] = {
     {10, 453, 310, 23, L"Static", L"Idle", kLabel, 0, 0, 0, 0, 0, nullptr, {}},
 };
 
-class MainDropTarget;
-
 struct MainState {
   WindowFrame frame;
   bool refreshing = false;
@@ -63,7 +62,7 @@ struct MainState {
   bool dragExtraItem = false;
   HWND dragList = nullptr;
   UINT dragListMessage = 0;
-  MainDropTarget* dropTarget = nullptr;
+  IDropTarget* dropTarget = nullptr;
   bool oleInitialised = false;
 };
 MainState g_state;
@@ -159,7 +158,10 @@ void OpenSoundEditor(bool multi) {
   g_state.editingIndex = sel;
   HWND editor = App().editorWindow;
   if (!editor) return;
-  SendMessageW(editor, kMsgEditSound, reinterpret_cast<WPARAM>(&ListOf(multi)[static_cast<std::size_t>(sel)]), 0);
+  // An editor that could not take its copy is not shown: its "OK" would
+  // hand back something else.
+  if (!SendMessageW(editor, kMsgEditSound, reinterpret_cast<WPARAM>(&ListOf(multi)[static_cast<std::size_t>(sel)]), 0))
+    return;
   EnableWindow(App().mainWindow, FALSE);
   ShowWindow(editor, SW_SHOW);
 }
@@ -259,83 +261,18 @@ bool FirstCardFile(HDROP drop, Utf16Text<261>& out) {
   return false;
 }
 
-// The window's side of a drag over it: op 0 enter, 1 over, 2 leave, 3 drop.
+// The window's side of a drag over it.
 // Answers whether a card-file is (or was) dropped.
-bool DropCallback(int op, HDROP drop) {
-  if (op == 2 || !drop) return false;
+bool DropCallback(DropStep step, HDROP drop) {
+  if (step == DropStep::Leave || !drop) return false;
   Utf16Text<261> path;
   if (!FirstCardFile(drop, path)) return false;
-  if (op == 3) {
+  if (step == DropStep::Drop) {
     SetForegroundWindow(App().mainWindow);
     CommandOpenPath16(path.view(), PathSource::Dropped);
   }
   return true;
 }
-
-class MainDropTarget final : public IDropTarget {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDropTarget) {
-      *object = static_cast<IDropTarget*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
-  }
-  HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
-    ReleaseData();
-    FORMATETC fmt = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    if (data && SUCCEEDED(data->GetData(&fmt, &medium_))) hasMedium_ = true;
-    return Answer(0, effect);
-  }
-  HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD* effect) override { return Answer(1, effect); }
-  HRESULT STDMETHODCALLTYPE DragLeave() override {
-    DropCallback(2, nullptr);
-    ReleaseData();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
-    if (!hasMedium_ && data) {
-      FORMATETC fmt = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-      if (SUCCEEDED(data->GetData(&fmt, &medium_))) hasMedium_ = true;
-    }
-    HRESULT hr = Answer(3, effect);
-    ReleaseData();
-    return hr;
-  }
-
- private:
-  ~MainDropTarget() { ReleaseData(); }
-  HRESULT Answer(int op, DWORD* effect) {
-    bool yes = false;
-    if (hasMedium_) {
-      HDROP drop = static_cast<HDROP>(GlobalLock(medium_.hGlobal));
-      if (drop) {
-        yes = DropCallback(op, drop);
-        GlobalUnlock(medium_.hGlobal);
-      }
-    }
-    if (effect) *effect = yes ? DROPEFFECT_COPY : DROPEFFECT_NONE;
-    return S_OK;
-  }
-  void ReleaseData() {
-    if (hasMedium_) {
-      ReleaseStgMedium(&medium_);
-      hasMedium_ = false;
-    }
-  }
-  LONG refs_ = 1;
-  STGMEDIUM medium_ = {};
-  bool hasMedium_ = false;
-};
 
 // --- About box -----------------------------------------------------------------------------
 
@@ -412,7 +349,7 @@ bool CreateMainWindow(HWND hwnd) {
   ApplyFontsAndIcons(hwnd, g_state.frame);
 
   g_state.oleInitialised = SUCCEEDED(OleInitialize(nullptr));
-  g_state.dropTarget = new (std::nothrow) MainDropTarget();
+  g_state.dropTarget = CreateFileDropTarget(DropCallback);
   if (g_state.dropTarget && FAILED(RegisterDragDrop(hwnd, g_state.dropTarget))) {
     g_state.dropTarget->Release();
     g_state.dropTarget = nullptr;

@@ -120,6 +120,20 @@ std::int64_t MarkerValue(const MarkerSet& markers, MarkerId id) {
   return MarkerRef(copy, id);
 }
 
+bool ReadFieldNumber(Utf16View text, std::int32_t& value) {
+  std::size_t i = 0;
+  const bool negative = !text.empty() && (text[0] == u'-' || text[0] == u'\u2212');
+  if (negative) i = 1;
+  if (i == text.size() || text.size() - i > 9) return false;
+  std::int32_t v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < u'0' || text[i] > u'9') return false;
+    v = v * 10 + (text[i] - u'0');
+  }
+  value = negative ? -v : v;
+  return true;
+}
+
 EditOutcome OpenSound(EditorModel& model, const Sound& sound) {
   Sound copy;
   if (Result r = ReplaceSound(copy, sound)) return {kNone, r};

@@ -106,6 +106,11 @@ EditOutcome SetDecayLevel(EditorModel& model, std::int32_t value);
 // returned in `result`.
 EditOutcome ConvertToDwgs(EditorModel& model);
 
+// The number a signed field (transpose, level, VDF cutoff, decay level)
+// holds: an optional "-" or "−" and one to nine digits, nothing else. False
+// while the text is no number yet ("", "-"): the field is left as typed.
+bool ReadFieldNumber(Utf16View text, std::int32_t& value);
+
 // --- Steps shared with the rules, exposed for their tests --------------------
 
 // Builds the zero-crossing cache of a sample; 4 leaves it empty.

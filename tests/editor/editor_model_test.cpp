@@ -229,5 +229,20 @@ TEST_F(EditorModelTest, ResamplingScalesMarkersWithoutOverflow) {
   EXPECT_TRUE(s.zeroCrossings.empty());
 }
 
+TEST(FieldNumber, SignsDigitsAndUnfinishedText) {
+  struct Row {
+    const char16_t* text;
+    bool number;
+    std::int32_t value;
+  } rows[] = {{u"", false, 0},     {u"-", false, 0},   {u"\u2212", false, 0}, {u"12", true, 12},
+              {u"-7", true, -7},   {u"\u2212120", true, -120}, {u"1-2", false, 0}, {u"--1", false, 0},
+              {u"123456789", true, 123456789}, {u"1234567890", false, 0}, {u"+5", false, 0}};
+  for (const Row& r : rows) {
+    std::int32_t v = 0;
+    EXPECT_EQ(ReadFieldNumber(r.text, v), r.number) << static_cast<int>(r.text[0]);
+    EXPECT_EQ(v, r.value);
+  }
+}
+
 }  // namespace
 }  // namespace tavrin

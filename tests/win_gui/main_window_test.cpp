@@ -8,6 +8,7 @@
 #include <regex>
 #include <string>
 
+#include "app/sound_editor_gui_win.h"
 #include "gui_test_support_win.h"
 
 namespace tavrin {
@@ -238,9 +239,9 @@ TEST_F(MainWindowTest, SoundEditorHandsBackItsCopyAndClosesForAHandOver) {
   const auto closed = [this] { return IsWindowEnabled(main_) && !IsWindowVisible(App().editorWindow); };
   open();
   EXPECT_TRUE(!IsWindowEnabled(main_) && IsWindowVisible(App().editorWindow));
-  EXPECT_EQ(WindowText(App().editorWindow), L"Multi 2");
+  EXPECT_EQ(WindowText(App().editorWindow), test::Title(L" - Edit Multi 2"));
   // Cancel: nothing changes.
-  SendMessageW(App().editorWindow, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  Click(App().editorWindow, EditorControl(EditorRow::kCancel));
   EXPECT_TRUE(closed());
   EXPECT_FALSE(TheDocument().modified);
   // The edited copy handed back replaces the sound.
@@ -254,7 +255,7 @@ TEST_F(MainWindowTest, SoundEditorHandsBackItsCopyAndClosesForAHandOver) {
   EXPECT_EQ(Items(MainRow::kMultiList), L"Multi 1|>Edited");
   EXPECT_EQ(TheDocument().multisounds[1].samples.size(), 1u);
   // "OK" hands back the editor's own working copy, taken when the sound was opened.
-  SendMessageW(App().editorWindow, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  Click(App().editorWindow, EditorControl(EditorRow::kOk));
   EXPECT_TRUE(closed());
   EXPECT_EQ(Items(MainRow::kMultiList), L"Multi 1|>Multi 2");
   EXPECT_TRUE(TheDocument().multisounds[1].samples.empty());

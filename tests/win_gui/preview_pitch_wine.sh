@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The preview heard: under Wine, through a PulseAudio null sink, records the
+# sink's monitor while the window test EditorTest.PreviewForRecording plays,
+# and checks the two tones: 1000 Hz and, at transpose +120, 1071.8 Hz (each
+# within 1 Hz). Starts PulseAudio (scripts/setup.sh installs it) when none runs.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+exe="${1:-build/mingw/bin/win_gui_tests.exe}"
+rate=44100
+pulse_started=""
+if ! pactl info >/dev/null 2>&1; then
+  pulseaudio --daemonize=yes --exit-idle-time=-1 -n --load=module-native-protocol-unix >/dev/null 2>&1
+  pulse_started=1
+  for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+fi
+pactl list short sinks | grep -q '^[0-9]*[[:space:]]nul[[:space:]]' ||
+  pactl load-module module-null-sink sink_name=nul rate=$rate >/dev/null
+pactl set-default-sink nul
+. scripts/wine-env.sh
+raw=$(mktemp)
+cleanup() {
+  [ -n "${recorder:-}" ] && kill "$recorder" 2>/dev/null || true
+  rm -f "$raw"
+  if [ -n "$own_env" ]; then wine_env_stop; fi
+  if [ -n "$pulse_started" ]; then pulseaudio --kill 2>/dev/null || true; fi
+}
+own_env=""
+trap cleanup EXIT
+# Under CTest the Wine environment runs already (a display is set).
+if [ -z "${DISPLAY:-}" ]; then
+  own_env=1
+  wine_env_start
+fi
+parec -d nul.monitor --format=float32le --channels=1 --rate=$rate --raw >"$raw" &
+recorder=$!
+sleep 0.5
+TAVRIN_RECORD_PREVIEW=1 scripts/wine-run "$exe" --gtest_filter=EditorTest.PreviewForRecording 2>/dev/null |
+  grep -E '^\[ *(OK|FAILED|SKIPPED) '
+sleep 0.5
+python3 - "$raw" "$rate" <<'PY'
+import array, sys
+data = open(sys.argv[1], 'rb').read()
+x = array.array('f')
+x.frombytes(data[: len(data) // 4 * 4])
+rate = int(sys.argv[2])
+# Tones: runs of sound separated by at least 0.4 s of silence.
+runs, start, quiet = [], None, 0
+for i, v in enumerate(x):
+    if abs(v) > 0.05:
+        if start is None: start = i
+        quiet = 0
+    elif start is not None:
+        quiet += 1
+        if quiet > rate * 4 // 10:
+            runs.append((start, i - quiet)); start, quiet = None, 0
+if start is not None: runs.append((start, len(x)))
+def pitch(a, b):
+    a += rate // 10; b -= rate // 10  # away from the edges
+    t = [i + x[i] / (x[i] - x[i + 1]) for i in range(a, b - 1) if x[i] <= 0 < x[i + 1]]
+    # The median period: a late buffer (a busy machine) leaves a gap, not a
+    # change of pitch.
+    d = sorted(t[k + 1] - t[k] for k in range(len(t) - 1))
+    return rate / d[len(d) // 2]
+print("runs (s):", " ".join("%.2f-%.2f" % (a / rate, b / rate) for a, b in runs))
+tones = [pitch(a, b) for a, b in runs if b - a > rate // 2]
+print('tones heard (Hz):', ' '.join('%.1f' % f for f in tones))
+ok = len(tones) >= 2 and abs(tones[0] - 1000) <= 1 and abs(tones[1] - 1071.8) <= 1
+sys.exit(0 if ok else 1)
+PY

@@ -1,0 +1,355 @@
+// The sound editor window driven with messages: enabling, typing, snapshots,
+// the sample list commands, the hand-back, the waveform's pixels and
+// closing while a preview plays.
+#include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/sound_editor_gui_win.h"
+#include "app/waveform_view_gui_win.h"
+#include "gui_test_support_win.h"
+
+namespace tavrin {
+namespace {
+
+using test::Boxes;
+using test::WindowText;
+namespace R = EditorRow;
+
+// A sound of `samples` samples of `frames` frames: a sine of 100 frames per
+// cycle, looped from frame 200 to the end.
+Sound MakeSound(SoundType type, std::size_t samples, std::size_t frames = 1000) {
+  Sound s;
+  s.name.assign("Pad");
+  s.soundType = type;
+  for (std::size_t i = 0; i < samples; ++i) {
+    SampleData* d = AppendSample(s);
+    d->name.assign(i == 0 ? "A" : i == 1 ? "B" : "C");
+    for (std::size_t f = 0; f < frames; ++f) d->frames.push_back(0.8f * std::sin(f * 6.2831853f / 100.0f));
+    d->markers = MarkerSet{0, 0, 200, static_cast<std::int64_t>(frames)};
+    d->loopFlags = LoopFlags::kForward;
+    d->loopOn = true;
+  }
+  return s;
+}
+
+// A mono 16-bit WAV file of `frames` frames at 31250 Hz.
+void WriteWav(const std::wstring& path, std::uint32_t frames) {
+  std::ofstream out(std::filesystem::path(path), std::ios::binary);
+  const auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+  const auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+  out << "RIFF";
+  u32(36 + 2 * frames);
+  out << "WAVEfmt ";
+  u32(16), u16(1), u16(1), u32(31250), u32(62500), u16(2), u16(16);
+  out << "data";
+  u32(2 * frames);
+  for (std::uint32_t f = 0; f < frames; ++f) u16(static_cast<std::uint16_t>(f * 40));
+}
+
+class EditorTest : public test::MainWindowFixture {
+ protected:
+  void Open(Sound sound) {
+    const bool multi = sound.soundType == SoundType::Multisound;
+    (multi ? TheDocument().multisounds : TheDocument().drumsounds).push_back(std::move(sound));
+    RefreshMainWindow();
+    const std::size_t list = multi ? MainRow::kMultiList : MainRow::kDrumList;
+    SelectInList(list, 0);
+    ListCommand(list, LBN_DBLCLK);
+    editor_ = App().editorWindow;
+    ASSERT_TRUE(IsWindowVisible(editor_));
+  }
+  static HWND C(std::size_t row) { return EditorControl(row); }
+  void Press(std::size_t row) { SendMessageW(C(row), BM_CLICK, 0, 0); }
+  static void Type(std::size_t row, const std::wstring& text) {
+    SendMessageW(C(row), EM_SETSEL, 0, -1);
+    for (wchar_t c : text) SendMessageW(C(row), WM_CHAR, c, 0);
+  }
+  static const SampleData& Current() { return *EditorModelOfWindow().CurrentSample(); }
+  static std::size_t SampleCount() { return EditorModelOfWindow().working.samples.size(); }
+  static bool ReadOnly(std::size_t row) { return (GetWindowLongPtrW(C(row), GWL_STYLE) & ES_READONLY) != 0; }
+  HWND editor_ = nullptr;
+};
+
+TEST_F(EditorTest, EnablingFollowsSoundTypeAndSelection) {
+  struct Case {
+    SoundType type;
+    std::size_t samples;
+    bool select;
+    // PCM radio, Play, Forward, "+", "-", Export, DWGS button, Top Key, Start ">", marker fields editable
+    const char* enabled;
+  } cases[] = {
+      {SoundType::Multisound, 1, true, "1111111111"},
+      {SoundType::Multisound, 2, true, "1111110111"},
+      {SoundType::Multisound, 2, false, "1001010000"},
+      {SoundType::Multisound, 0, false, "1001000000"},
+      {SoundType::Drumsound, 1, true, "0100110011"},
+      {SoundType::Drumsound, 0, false, "0001000000"},
+  };
+  for (const Case& c : cases) {
+    Open(MakeSound(c.type, c.samples));
+    if (!c.select) {
+      SendMessageW(C(R::kList), LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+      SendMessageW(editor_, WM_COMMAND, MAKEWPARAM(0, LBN_SELCHANGE), reinterpret_cast<LPARAM>(C(R::kList)));
+    }
+    std::string seen;
+    for (std::size_t row : {R::kPcm, R::kPlay, R::kForward, R::kAdd, R::kRemove, R::kExport, R::kDwgs, R::kTopKey,
+                            R::kStart + 2})
+      seen += IsWindowEnabled(C(row)) ? '1' : '0';
+    seen += ReadOnly(R::kStart) ? '0' : '1';
+    EXPECT_EQ(seen, c.enabled) << static_cast<int>(c.type) << " " << c.samples << " " << c.select;
+    EXPECT_EQ(IsWindowEnabled(C(R::kSnapshot1)), IsWindowEnabled(C(R::kPlay)));
+    if (c.type == SoundType::Drumsound) EXPECT_EQ(SendMessageW(C(R::kPcm), BM_GETCHECK, 0, 0), BST_CHECKED);
+    if (!c.select) EXPECT_EQ(WindowText(C(R::kStart)), L"");
+    Press(R::kCancel);
+    TheDocument().Reset();
+  }
+}
+
+TEST_F(EditorTest, TypingMarkersAndSignedValues) {
+  Open(MakeSound(SoundType::Multisound, 1));
+  EXPECT_EQ(WindowText(editor_), test::Title(L" - Edit Pad"));
+  Type(R::kStart, L"1x50");  // the marker fields take digits only
+  EXPECT_EQ(WindowText(C(R::kStart)), L"150");
+  EXPECT_EQ(Current().markers.start, 150);
+  Type(R::kEnd, L"99999");  // limited to the frame count, the text kept
+  EXPECT_EQ(Current().markers.end, 1000);
+  EXPECT_FALSE(IsWindowEnabled(C(R::kEnd + 2)));
+  struct Row {
+    std::size_t field;
+    const wchar_t* typed;
+    const wchar_t* shown;
+    int kept;
+  } rows[] = {
+      // The end typed above made the automatic transpose -120.
+      {R::kTranspose, L"a", L"-120", -120},  {R::kTranspose, L"-", L"-", -120},  {R::kTranspose, L"-7", L"-7", -7},
+      {R::kTranspose, L"\u221212", L"\u221212", -12}, {R::kTranspose, L"500", L"120", 120},
+      {R::kLevel, L"-5x", L"-5", -5}, {R::kVdfCutoff, L"-60", L"-50", -50},
+  };
+  for (const Row& r : rows) {
+    Type(r.field, r.typed);
+    EXPECT_EQ(WindowText(C(r.field)), r.shown) << r.typed;
+    const SampleData& s = Current();
+    EXPECT_EQ(r.field == R::kTranspose ? s.transpose : r.field == R::kLevel ? s.level : s.vdfCutoff, r.kept) << r.typed;
+  }
+  Type(R::kName, L"Strings");
+  EXPECT_EQ(WindowText(editor_), test::Title(L" - Edit Strings"));
+}
+
+TEST_F(EditorTest, SnapshotsStoreRecallAndClearWithAlt) {
+  Open(MakeSound(SoundType::Multisound, 1));
+  const auto pressWithAlt = [&](bool alt) {
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_MENU] = alt ? 0x80 : 0;
+    SetKeyboardState(keys);
+    Press(R::kSnapshot1 + 2);
+  };
+  const auto filled = [] { return SnapshotFilled(Current().snapshots[2]); };
+  pressWithAlt(false);  // empty slot: stores
+  EXPECT_TRUE(filled());
+  Type(R::kStart, L"300");
+  pressWithAlt(false);  // filled slot: recalls
+  EXPECT_EQ(Current().markers.start, 0);
+  EXPECT_EQ(WindowText(C(R::kStart)), L"0");
+  pressWithAlt(true);  // Alt: clears
+  EXPECT_FALSE(filled());
+  Type(R::kStart, L"300");
+  pressWithAlt(false);  // empty again: stores
+  EXPECT_TRUE(filled());
+  EXPECT_EQ(Current().snapshots[2].start, 300);
+}
+
+TEST_F(EditorTest, CancelKeepsTheDocumentOkReplacesTheSound) {
+  Open(MakeSound(SoundType::Multisound, 1, 1024));
+  Press(R::kDwgs);  // one sample into the eight DWGS waves
+  EXPECT_EQ(SampleCount(), 8u);
+  EXPECT_EQ(SendMessageW(C(R::kList), LB_GETCOUNT, 0, 0), 8);
+  EXPECT_EQ(SendMessageW(C(R::kDwgsRadio), BM_GETCHECK, 0, 0), BST_CHECKED);
+  Press(R::kCancel);
+  EXPECT_FALSE(IsWindowVisible(editor_));
+  EXPECT_TRUE(IsWindowEnabled(main_));
+  EXPECT_EQ(TheDocument().multisounds[0].samples.size(), 1u);
+  EXPECT_EQ(TheDocument().multisounds[0].waveType, WaveType::PCM);
+  EXPECT_FALSE(TheDocument().modified);
+  ListCommand(MainRow::kMultiList, LBN_DBLCLK);
+  Press(R::kDwgs);
+  Press(R::kOk);
+  EXPECT_FALSE(IsWindowVisible(editor_));
+  EXPECT_EQ(TheDocument().multisounds[0].samples.size(), 8u);
+  EXPECT_TRUE(TheDocument().modified);
+}
+
+// A shell data object naming these files of the scratch folder.
+IDataObject* ShellFiles(const std::vector<std::wstring>& names) {
+  LPITEMIDLIST folder = nullptr;
+  SHParseDisplayName(test::ScratchFolder().c_str(), nullptr, &folder, 0, nullptr);
+  std::vector<LPITEMIDLIST> files(names.size());
+  std::vector<LPCITEMIDLIST> children;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    SHParseDisplayName((test::ScratchFolder() + names[i]).c_str(), nullptr, &files[i], 0, nullptr);
+    children.push_back(ILFindLastID(files[i]));
+  }
+  IDataObject* data = nullptr;
+  CIDLData_CreateFromIDArray(folder, static_cast<UINT>(children.size()), children.data(), &data);
+  for (LPITEMIDLIST item : files) CoTaskMemFree(item);
+  CoTaskMemFree(folder);
+  return data;
+}
+
+TEST_F(EditorTest, DroppedFilesAreImportedAndFailuresReported) {
+  WriteWav(test::ScratchFolder() + L"one.wav", 400);
+  std::ofstream(std::filesystem::path(test::ScratchFolder() + L"broken.wav")) << "not a wave file";
+  WriteWav(test::ScratchFolder() + L"three.wav", 500);
+  std::ofstream(std::filesystem::path(test::ScratchFolder() + L"notes.txt")) << "notes";
+  Open(MakeSound(SoundType::Multisound, 0));
+  IDropTarget* target = EditorDropTarget();
+  ASSERT_NE(target, nullptr);
+  const auto drop = [&](const std::vector<std::wstring>& names, bool enterOnly = false) {
+    IDataObject* data = ShellFiles(names);
+    DWORD effect = DROPEFFECT_COPY;
+    target->DragEnter(data, 0, POINTL{10, 10}, &effect);
+    const DWORD entered = effect;
+    if (enterOnly) {
+      target->DragLeave();
+    } else {
+      target->Drop(data, 0, POINTL{10, 10}, &effect);
+    }
+    data->Release();
+    return entered;
+  };
+  EXPECT_EQ(drop({L"notes.txt"}, true), DWORD{DROPEFFECT_NONE});
+  Boxes seen = test::Answering({IDOK}, [&] { EXPECT_EQ(drop({L"one.wav", L"broken.wav", L"three.wav"}), DWORD{DROPEFFECT_COPY}); });
+  EXPECT_EQ(seen, Boxes{test::Title(L"|The file couldn't be imported")});
+  EXPECT_EQ(SampleCount(), 2u);
+  EXPECT_EQ(EditorModelOfWindow().current, 1);
+  EXPECT_EQ(SendMessageW(C(R::kList), LB_GETCURSEL, 0, 0), 1);
+  seen = test::Answering({IDOK}, [&] { drop({L"broken.wav", L"notes.txt"}); });
+  EXPECT_EQ(seen, Boxes{test::Title(L"|2 files couldn't be imported")});
+  EXPECT_EQ(EditorModelOfWindow().current, 1);  // the selection stays
+
+  // Reordering: row 0 dragged onto row 2 (the placeholder after the last).
+  const UINT dragMessage = RegisterWindowMessageW(DRAGLISTMSGSTRING);
+  const auto notify = [&](UINT code, int row) {
+    RECT r = {};
+    SendMessageW(C(R::kList), LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+    DRAGLISTINFO info = {code, C(R::kList), {r.left + 5, (r.top + r.bottom) / 2}};
+    ClientToScreen(C(R::kList), &info.ptCursor);
+    return SendMessageW(editor_, dragMessage, 0, reinterpret_cast<LPARAM>(&info));
+  };
+  const std::string firstName(EditorModelOfWindow().working.samples[0].name.view());
+  EXPECT_TRUE(notify(DL_BEGINDRAG, 0));
+  EXPECT_EQ(notify(DL_DRAGGING, 1), DL_MOVECURSOR);
+  EXPECT_EQ(SendMessageW(C(R::kList), LB_GETCOUNT, 0, 0), 3);  // the placeholder
+  notify(DL_DROPPED, 2);
+  EXPECT_EQ(SendMessageW(C(R::kList), LB_GETCOUNT, 0, 0), 2);
+  EXPECT_EQ(EditorModelOfWindow().working.samples[1].name.view(), firstName);
+  EXPECT_EQ(EditorModelOfWindow().current, 1);
+  // Remove the first: the new first is current.
+  SendMessageW(C(R::kList), LB_SETCURSEL, 0, 0);
+  SendMessageW(editor_, WM_COMMAND, MAKEWPARAM(0, LBN_SELCHANGE), reinterpret_cast<LPARAM>(C(R::kList)));
+  Press(R::kRemove);
+  EXPECT_EQ(SampleCount(), 1u);
+  EXPECT_EQ(EditorModelOfWindow().current, 0);
+  EXPECT_FALSE(notify(DL_BEGINDRAG, 0));  // one sample: no drag
+}
+
+TEST_F(EditorTest, WaveformPixels) {
+  Open(MakeSound(SoundType::Multisound, 1, 4000));
+  HWND view = C(R::kView);
+  // Start at 0, loop at 1000, end at 4000: "S", "L" and "E" handles.
+  Type(R::kLoop, L"1000");
+  RedrawWindow(view, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  RECT rc;
+  GetClientRect(view, &rc);
+  HDC dc = GetDC(view);
+  const auto at = [&](int x, int y) { return GetPixel(dc, x, y); };
+  const COLORREF text = GetSysColor(COLOR_BTNTEXT);
+  int waveform = 0;
+  for (int x = 1; x < rc.right - 1; ++x)
+    for (int y = 1; y < rc.bottom - 1; ++y) waveform += at(x, y) == RGB(180, 25, 130);
+  EXPECT_GT(waveform, rc.right);  // the sine's strokes
+  const int plotWidth = rc.right - 2;
+  const int loopX = static_cast<int>(std::floor(plotWidth * 1000.0 / 4000.0 + 1));
+  EXPECT_EQ(at(loopX, rc.bottom - 5), text);  // the loop marker's line, below its handle
+  EXPECT_EQ(at(loopX - 3, rc.bottom - 5) == text, false);
+  EXPECT_EQ(at(1, 1), text);  // the start handle's outline at the plot's top left
+  EXPECT_EQ(at(0, 0), GetSysColor(COLOR_3DSHADOW));
+  ReleaseDC(view, dc);
+  // Dragging the end handle to the middle moves the marker and the field.
+  const int endX = plotWidth;
+  SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(endX - 3, 4));
+  SendMessageW(view, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(1 + plotWidth / 2, 4));
+  SendMessageW(view, WM_LBUTTONUP, 0, MAKELPARAM(1 + plotWidth / 2, 4));
+  EXPECT_EQ(Current().markers.end, 2000);
+  EXPECT_EQ(WindowText(C(R::kEnd)), L"2000");
+  EXPECT_EQ(GetCapture(), nullptr);
+}
+
+// Needs an output device (under Wine: a PulseAudio null sink).
+TEST_F(EditorTest, ClosingWhilePlaying) {
+  Open(MakeSound(SoundType::Multisound, 2, 31250));
+  Press(R::kPlay);
+  if (!EditorPreviewPlaying()) GTEST_SKIP() << "no audio output device";
+  EXPECT_EQ(WindowText(C(R::kPlay)), L"Stop");
+  // Another sample while playing: stopped and started again on it.
+  SendMessageW(C(R::kList), LB_SETCURSEL, 1, 0);
+  SendMessageW(editor_, WM_COMMAND, MAKEWPARAM(0, LBN_SELCHANGE), reinterpret_cast<LPARAM>(C(R::kList)));
+  EXPECT_TRUE(EditorPreviewPlaying());
+  for (std::size_t close : {R::kOk, R::kCancel, std::size_t{0}}) {
+    if (!EditorPreviewPlaying()) Press(R::kPlay);
+    test::Pump();
+    if (close == 0) {
+      SendMessageW(editor_, WM_CLOSE, 0, 0);
+    } else {
+      Press(close);
+    }
+    EXPECT_FALSE(EditorPreviewPlaying());
+    EXPECT_FALSE(IsWindowVisible(editor_));
+    EXPECT_EQ(SampleCount(), 0u);
+    ListCommand(MainRow::kMultiList, LBN_DBLCLK);
+  }
+}
+
+// Plays for tests/win_gui/preview_pitch_wine.sh, which records the output:
+// a looped 1 kHz sine for 2.5 s, 1 s of silence, the same at transpose +120, then
+// the sample without its loop until it ends by itself.
+TEST_F(EditorTest, PreviewForRecording) {
+  if (GetEnvironmentVariableW(L"TAVRIN_RECORD_PREVIEW", nullptr, 0) == 0) GTEST_SKIP() << "run by the script";
+  Sound sound = MakeSound(SoundType::Multisound, 1, 31250);
+  SampleData& d = sound.samples[0];
+  for (std::size_t f = 0; f < d.frames.size(); ++f) d.frames[f] = 0.5f * std::sin(f * 6.2831853f * 1000.0f / 31250.0f);
+  d.markers = MarkerSet{0, 0, 1, 31250};  // the preview loops back to frame `loop` - 1
+  Open(std::move(sound));
+  Type(R::kTranspose, L"0");
+  const auto play = [&](int milliseconds) {
+    Press(R::kPlay);
+    ASSERT_TRUE(EditorPreviewPlaying());
+    EXPECT_EQ(WindowText(C(R::kPlay)), L"Stop");
+    test::PumpUntil([] { return false; }, milliseconds);
+  };
+  play(2500);  // a cold sound server may swallow the first second
+  Press(R::kPlay);
+  test::PumpUntil([] { return false; }, 1000);
+  Type(R::kTranspose, L"120");
+  play(1500);
+  Press(R::kPlay);
+  Press(R::kForward);  // no loop: the sample ends by itself
+  EXPECT_EQ(Current().loopFlags, 0u);
+  Press(R::kPlay);
+  EXPECT_TRUE(test::PumpUntil([] { return !EditorPreviewPlaying(); }, 3000));
+  EXPECT_EQ(WindowText(C(R::kPlay)), L"Play");
+}
+
+}  // namespace
+}  // namespace tavrin
