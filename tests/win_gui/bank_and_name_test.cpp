@@ -48,7 +48,7 @@ TEST_F(BankAndNameTest, ABankTheDeviceLacksIsRefusedAndTheTypedOneIsUsed) {
 
   SetWindowTextW(bank, L"3");
   Click(MainRow::kSend);
-  EXPECT_TRUE(test::PumpUntil([&] { return WindowText(status).rfind(L"Transfer Successful", 0) == 0; }, 10000));
+  EXPECT_TRUE(test::PumpUntil([&] { return WindowText(status).starts_with(L"Transfer Successful"); }, 10000));
   EXPECT_EQ(WindowText(status).rfind(L"Transfer Successful: Bank 3 (Time: ", 0), 0u) << WindowText(status);
   EXPECT_TRUE(test::PumpUntil([&] { return IsWindowEnabled(Control(MainRow::kSend)) != FALSE; }, 5000));
   EXPECT_NE(BankFiles()[L"bank3.bin"], before.count(L"bank3.bin") ? before.at(L"bank3.bin") : 0);

@@ -109,8 +109,12 @@ TEST_F(EditorTest, EnablingFollowsSoundTypeAndSelection) {
     seen += ReadOnly(R::kStart) ? '0' : '1';
     EXPECT_EQ(seen, c.enabled) << static_cast<int>(c.type) << " " << c.samples << " " << c.select;
     EXPECT_EQ(IsWindowEnabled(C(R::kSnapshot1)), IsWindowEnabled(C(R::kPlay)));
-    if (c.type == SoundType::Drumsound) EXPECT_EQ(SendMessageW(C(R::kPcm), BM_GETCHECK, 0, 0), BST_CHECKED);
-    if (!c.select) EXPECT_EQ(WindowText(C(R::kStart)), L"");
+    if (c.type == SoundType::Drumsound) {
+      EXPECT_EQ(SendMessageW(C(R::kPcm), BM_GETCHECK, 0, 0), BST_CHECKED);
+    }
+    if (!c.select) {
+      EXPECT_EQ(WindowText(C(R::kStart)), L"");
+    }
     Press(R::kCancel);
     TheDocument().Reset();
   }
