@@ -21,6 +21,10 @@ mkdir -p build
 export TAVRIN_SKIP_LOG="$PWD/build/skipped-tests.txt"
 : > "$TAVRIN_SKIP_LOG"
 : > build/skipped-groups.txt
+# Files made by the Linux encoder tools: the native run keeps them here and
+# the Windows build (under Wine, where those tools cannot run) reads them.
+export TAVRIN_TOOL_FILES="$PWD/build/tool-files"
+if printf '%s\n' "${presets[@]}" | grep -qx native; then rm -rf "$TAVRIN_TOOL_FILES"; fi
 for p in "${presets[@]}"; do
   echo "=== $p"
   cmake --preset "$p" >/dev/null

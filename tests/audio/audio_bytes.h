@@ -22,7 +22,6 @@ struct Bytes {
     return *this;
   }
   Bytes& le16(std::uint32_t v) { return u8(v).u8(v >> 8); }
-  Bytes& le24(std::uint32_t v) { return u8(v).u8(v >> 8).u8(v >> 16); }
   Bytes& le32(std::uint32_t v) { return le16(v).le16(v >> 16); }
   Bytes& le64(std::uint64_t v) {
     return le32(static_cast<std::uint32_t>(v)).le32(static_cast<std::uint32_t>(v >> 32));

@@ -23,13 +23,13 @@ namespace fs = std::filesystem;
 const std::vector<std::uint8_t> kNew = {1, 2, 3, 4};
 const std::vector<std::uint8_t> kOld = {9, 9};
 
-std::vector<std::uint8_t> Read(const std::string& path) {
+[[maybe_unused]] std::vector<std::uint8_t> Read(const std::string& path) {
   std::vector<std::uint8_t> data;
   if (ReadWholeFile(path, 1 << 20, data) != kOk) data.assign(1, 0xEE);
   return data;
 }
 
-std::size_t FilesIn(const TempDir& dir) {
+[[maybe_unused]] std::size_t FilesIn(const TempDir& dir) {
   std::size_t n = 0;
   for (const auto& e : fs::directory_iterator(fs::path(dir.File("")))) n += e.is_regular_file() ? 1 : 0;
   return n;

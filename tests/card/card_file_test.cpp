@@ -49,6 +49,7 @@ CardDocument RichCard() {
   k.loopOn = true;
   AddDrum(doc, "Kick").samples = {k, RampSample(5)};  // a drumsound keeps only its first sample
   AddDrum(doc, "Snare").samples.push_back(MakeSample({-5, 5, -5}, 0, 38));
+  AddDrum(doc, "Empty4");
   return doc;
 }
 
@@ -68,7 +69,9 @@ class CardFile : public ::testing::Test {
 TEST_F(CardFile, SaveLoadRoundTrip) {
   CardDocument doc = RichCard();
   doc.modified = true;
-  ASSERT_EQ(SaveCardFile(path_, doc), kOk);
+  SaveReport outcome;
+  ASSERT_EQ(SaveCardFile(path_, doc, &outcome), kOk);
+  EXPECT_EQ(outcome.soundsLeftOut, 4u);
   EXPECT_FALSE(doc.modified);
   CardDocument loaded;
   loaded.cardCapacity = 1234;
@@ -186,6 +189,28 @@ TEST_F(CardFile, CorruptedImages) {
   }
   CardDocument out;
   EXPECT_EQ(ParseCardFile(good, out), kOk);
+}
+
+TEST(CardFileLoad, ZonesSharingOneSampleBeyondReasonAreRefused) {
+  // One 1000-frame sample and 19 one-frame ones; then every zone is made to
+  // name the big one: 20000 frames from a file of about 2.6 KB.
+  CardDocument doc;
+  Sound& m = AddMulti(doc, "Shared");
+  m.samples.push_back(RampSample(1000, 1, 0));
+  for (int i = 1; i < 20; ++i) m.samples.push_back(RampSample(1, 5, static_cast<std::uint8_t>(i)));
+  CardImage image;
+  ASSERT_EQ(BuildCardImage(doc, CardLayout::File, image), kOk);
+  CardDocument loaded;
+  ASSERT_EQ(ParseCardFile(image, loaded), kOk);
+  const std::uint32_t zonePos = Le32(image, 32);
+  for (std::size_t j = 0; j < 20; ++j) {
+    image[2 * zonePos + 10 * j] = 0;
+    image[2 * zonePos + 10 * j + 1] = 0;
+  }
+  EXPECT_EQ(ParseCardFile(image, loaded), kBadFormat);
+  // Sharing within bounds still loads: four zones on the big sample.
+  for (std::size_t j = 4; j < 20; ++j) image[2 * zonePos + 10 * j] = static_cast<std::uint8_t>(j);
+  EXPECT_EQ(ParseCardFile(image, loaded), kOk);
 }
 
 TEST(CardFileText, LoadFailureReasons) {

@@ -1,6 +1,7 @@
 #include "card/card_image.h"
 
 #include <algorithm>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -89,41 +90,33 @@ TEST(CardImage, ExactBytesOfASmallWideCard) {
   EXPECT_EQ(Build(doc, CardLayout::WideCard), expected);
 }
 
-TEST(CardImage, ZonesSortedByRootNoteAndTopKeysCompleted) {
-  CardDocument doc;
-  Sound& keys = AddMulti(doc, "Keys");
-  for (std::uint8_t root : {72, 48, 60}) {
-    SampleData s = RampSample(4, root, root);
-    s.nonTranspose = true;
-    keys.samples.push_back(s);
-  }
-  const auto img = Build(doc);
-  EXPECT_EQ(keys.samples[0].rootNote, 48);  // the document keeps the new order
-  EXPECT_EQ(keys.samples[0].topKey, 59);
-  // Root (0x80: non-transposing) and top key: one below the next root, 127 for the last.
-  const int expected[3][2] = {{0xB0, 59}, {0xBC, 71}, {0xC8, 127}};
-  for (std::size_t j = 0; j < 3; ++j) {
-    EXPECT_EQ(img[2 * Le32(img, 32) + 10 * j + 5], expected[j][0]) << j;
-    EXPECT_EQ(img[2 * Le32(img, 32) + 10 * j + 2], expected[j][1]) << j;
-  }
-}
-
-TEST(CardImage, PcmMultisoundsFirstEqualRootNotesKeepTheirOrder) {
+// PCM multisounds go first, keeping their order; zones are sorted by root note (equal roots keep
+// their order) and top keys completed: one below the next root, 127 for the last, the user's kept.
+TEST(CardImage, PcmFirstZonesSortedTopKeysCompleted) {
   CardDocument doc;
   AddDwgsWaves(AddMulti(doc, "Dw", WaveType::DWGS), 1);
   AddMulti(doc, "One").samples.push_back(RampSample(2));
+  AddMulti(doc, "Keys");
+  AddMulti(doc, "Same");
+  for (std::uint8_t root : {72, 48, 60}) {
+    doc.multisounds[2].samples.push_back(RampSample(4, root, root));
+    doc.multisounds[2].samples.back().nonTranspose = true;
+  }
   SampleData a = RampSample(2, 1, 60), b = RampSample(2, 2, 60), c = RampSample(2, 3, 0);
-  a.topKey = 90;  // the user's top keys stay
+  a.topKey = 90;
   b.topKey = 91;
   c.nonTranspose = true;
-  AddMulti(doc, "Same").samples = {a, b, c, c};
+  doc.multisounds[3].samples = {a, b, c, c};
   const auto img = Build(doc);
-  EXPECT_EQ(doc.multisounds[0].name.view(), "One");
-  EXPECT_EQ(doc.multisounds[1].name.view(), "Same");
-  EXPECT_EQ(doc.multisounds[2].name.view(), "Dw");
-  // After the 8 DWGS zones and One's: top keys of 0 at least, and of a later equal root.
-  const int expected[4][2] = {{0x80, 0}, {0x80, 59}, {60, 90}, {60, 91}};
-  for (std::size_t j = 0; j < 4; ++j) {
+  std::string order;
+  for (const Sound& s : doc.multisounds) order += std::string(s.name.view()) + " ";
+  EXPECT_EQ(order, "One Keys Same Dw ");
+  EXPECT_EQ(doc.multisounds[1].samples[0].rootNote, 48);  // the document keeps the new order
+  EXPECT_EQ(doc.multisounds[1].samples[0].topKey, 59);
+  // After the 8 DWGS zones and One's: root (0x80: non-transposing) and top key.
+  const int expected[7][2] = {{0xB0, 59}, {0xBC, 71}, {0xC8, 127},  // Keys
+                              {0x80, 0},  {0x80, 59}, {60, 90},    {60, 91}};  // Same
+  for (std::size_t j = 0; j < 7; ++j) {
     EXPECT_EQ(img[2 * Le32(img, 32) + 10 * (9 + j) + 5], expected[j][0]) << j;
     EXPECT_EQ(img[2 * Le32(img, 32) + 10 * (9 + j) + 2], expected[j][1]) << j;
   }
@@ -194,6 +187,10 @@ TEST(CardImage, SizeLimits) {
   doc.multisounds[0].samples[0] = MakeSample(std::vector<int>(8 * 1024 * 1024, 0));
   EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image, &required), kTooMuchData);
   EXPECT_EQ(required, 64u + 16777216 + 14 + 10 + 14);
+  // The largest card-file that loads builds.
+  doc.multisounds[0].samples[0] = MakeSample(std::vector<int>((16777216 - 64 - 14 - 10 - 14) / 2, 0));
+  EXPECT_EQ(BuildCardImage(doc, CardLayout::File, image, &required), kOk);
+  EXPECT_EQ(image.size(), 16777216u);
 }
 
 // Builders of documents the image cannot hold, and of the largest ones it can.
@@ -202,64 +199,90 @@ void Drums(CardDocument& d, int n) {
   d.cardCapacity = 2u << 20;
   for (int i = 0; i < n; ++i) AddDrum(d, "D").samples.push_back(RampSample(1));
 }
-void Markers(CardDocument& d, MarkerSet m, std::size_t frames = 10) {
-  AddMulti(d, "M").samples.push_back(RampSample(frames));
-  d.multisounds[0].samples[0].markers = m;
+void Markers(CardDocument& d, MarkerSet m, std::size_t frames = 10, bool drum = false) {
+  SampleData s = RampSample(frames);
+  s.name.assign("S");
+  s.markers = m;
+  (drum ? AddDrum(d, "Kick") : AddMulti(d, "M")).samples.push_back(s);
 }
 // `sets` DWGS wave sets, the first one changed: 1 a wave fewer, 2 a wave shorter, 3 its last wave ending
 // before its last frame.
 void Dwgs(CardDocument& d, int sets, int change) {
-  for (int k = 1; k <= sets; ++k) AddDwgsWaves(AddMulti(d, "Dw", WaveType::DWGS), k);
+  for (int k = 1; k <= sets; ++k) AddDwgsWaves(AddMulti(d, k == 1 ? "Dw1" : "Dw2", WaveType::DWGS), k);
   std::vector<SampleData>& w = d.multisounds[0].samples;
   if (change == 1) w.pop_back();
   if (change == 2) w[0] = RampSample(511);
   if (change == 3) w[7].markers.end = 3;
+  w.back().name.assign("W8");
 }
 void LoopAt(CardDocument& d, std::int64_t loop) {
   d.cardCapacity = 40u << 20;
   SampleData s;
+  s.name.assign("Big C4");
   s.frames.assign(1u << 24, 0.0f);
   s.markers = {0, 0, loop, static_cast<std::int64_t>(s.frames.size())};
   AddMulti(d, "Big").samples.push_back(std::move(s));
 }
 
-TEST(CardImage, WhatTheImageCannotHoldIsRefusedAndLeavesTheOutputAlone) {
+// Each refusal says why, naming the sound and sample, and leaves the output alone.
+TEST(CardImage, WhatTheImageCannotHoldIsRefusedWithItsReason) {
+  const std::string past = "Sample \"S\" of \"M\": Start or Loop lies past End";
+  const std::string outside = "Sample \"S\" of \"M\": a marker lies outside the sample";
+  const std::string none = "Sample \"S\" of \"M\": it holds no frames";
+  const std::string shape = "Multisound \"Dw2\": its DWGS set differs in shape from the first DWGS Multisound";
   struct Case {
     const char* what;
     void (*make)(CardDocument&);
-    Result expected;
+    std::string reason;  // empty: built
   };
   const Case cases[] = {
-      {"255 zones", [](CardDocument& d) { Zones(d, 255); }, kOk},
-      {"256 zones", [](CardDocument& d) { Zones(d, 256); }, kTooMuchData},
-      {"65535 drumsounds", [](CardDocument& d) { Drums(d, 65535); }, kOk},
-      {"65536 drumsounds", [](CardDocument& d) { Drums(d, 65536); }, kTooMuchData},
-      {"markers inside", [](CardDocument& d) { Markers(d, {0, 3, 5, 8}); }, kOk},
-      {"loop at the end", [](CardDocument& d) { Markers(d, {0, 3, 10, 10}); }, kOk},
-      {"end past the frames", [](CardDocument& d) { Markers(d, {0, 0, 0, 11}); }, kTooMuchData},
-      {"start past end", [](CardDocument& d) { Markers(d, {0, 5, 3, 4}); }, kTooMuchData},
-      {"loop past end", [](CardDocument& d) { Markers(d, {0, 3, 9, 8}); }, kTooMuchData},
-      {"negative start", [](CardDocument& d) { Markers(d, {0, -1, 0, 8}); }, kTooMuchData},
-      {"unset with frames", [](CardDocument& d) { Markers(d, {0, -1, -1, -1}); }, kTooMuchData},
-      {"unset without frames", [](CardDocument& d) { Markers(d, {0, -1, -1, -1}, 0); }, kTooMuchData},
-      {"past the end without frames", [](CardDocument& d) { Markers(d, {0, 0, 0, 1}, 0); }, kTooMuchData},
-      {"DWGS sets alike", [](CardDocument& d) { Dwgs(d, 2, 0); }, kOk},
-      {"DWGS sets of different wave counts", [](CardDocument& d) { Dwgs(d, 2, 1); }, kTooMuchData},
-      {"DWGS waves of different lengths", [](CardDocument& d) { Dwgs(d, 2, 2); }, kTooMuchData},
-      {"first set's last wave ending early", [](CardDocument& d) { Dwgs(d, 2, 3); }, kTooMuchData},
-      {"a lone set's last wave ending early", [](CardDocument& d) { Dwgs(d, 1, 3); }, kOk},
-      {"largest loop address", [](CardDocument& d) { LoopAt(d, 0xFFFFFF - 32); }, kOk},
-      {"loop address past 24 bits", [](CardDocument& d) { LoopAt(d, 0xFFFFFF - 31); }, kTooMuchData},
+      {"255 zones", [](CardDocument& d) { Zones(d, 255); }, ""},
+      {"256 zones", [](CardDocument& d) { Zones(d, 256); }, "Multisound \"M\": it has more than 255 samples"},
+      {"65535 drumsounds", [](CardDocument& d) { Drums(d, 65535); }, ""},
+      {"65536 drumsounds", [](CardDocument& d) { Drums(d, 65536); },
+       "the card holds at most 65535 sounds, zones and samples of each kind"},
+      {"markers inside", [](CardDocument& d) { Markers(d, {0, 3, 5, 8}); }, ""},
+      {"loop at the end", [](CardDocument& d) { Markers(d, {0, 3, 10, 10}); }, ""},
+      {"every marker at 0", [](CardDocument& d) { Markers(d, {0, 0, 0, 0}); }, ""},
+      {"end past the frames", [](CardDocument& d) { Markers(d, {0, 0, 0, 11}); }, outside},
+      {"start past end", [](CardDocument& d) { Markers(d, {0, 5, 3, 4}); }, past},
+      {"loop past end", [](CardDocument& d) { Markers(d, {0, 3, 9, 8}); }, past},
+      {"a drum's loop past end", [](CardDocument& d) { Markers(d, {0, 3, 9, 8}, 10, true); },
+       "Sample \"S\" of \"Kick\": Start or Loop lies past End"},
+      {"negative start", [](CardDocument& d) { Markers(d, {0, -1, 0, 8}); }, outside},
+      {"unset with frames", [](CardDocument& d) { Markers(d, {0, -1, -1, -1}); }, outside},
+      {"unset without frames", [](CardDocument& d) { Markers(d, {0, -1, -1, -1}, 0); }, none},
+      {"past the end without frames", [](CardDocument& d) { Markers(d, {0, 0, 0, 1}, 0); }, none},
+      {"DWGS sets alike", [](CardDocument& d) { Dwgs(d, 2, 0); }, ""},
+      {"DWGS sets of different wave counts", [](CardDocument& d) { Dwgs(d, 2, 1); }, shape},
+      {"DWGS waves of different lengths", [](CardDocument& d) { Dwgs(d, 2, 2); }, shape},
+      {"first set's last wave ending early", [](CardDocument& d) { Dwgs(d, 2, 3); },
+       "Sample \"W8\" of \"Dw1\": End must lie at the last frame while other DWGS Multisounds follow"},
+      {"a lone set's last wave ending early", [](CardDocument& d) { Dwgs(d, 1, 3); }, ""},
+      {"largest loop address", [](CardDocument& d) { LoopAt(d, 0xFFFFFF - 32); }, ""},
+      {"loop address past 24 bits", [](CardDocument& d) { LoopAt(d, 0xFFFFFF - 31); },
+       "Sample \"Big C4\": its addresses lie beyond what the card can address"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     CardDocument doc;
     c.make(doc);
     CardImage image = {1, 2, 3};
-    EXPECT_EQ(BuildCardImage(doc, CardLayout::Card, image), c.expected) << c.what;
-    if (c.expected != kOk) {
-      EXPECT_EQ(image, (CardImage{1, 2, 3})) << c.what;
+    BuildRefusal refusal;
+    refusal.assign("x");
+    const Result expected = c.reason.empty() ? kOk : kTooMuchData;
+    EXPECT_EQ(BuildCardImage(doc, CardLayout::Card, image, nullptr, &refusal), expected);
+    EXPECT_EQ(std::string(refusal.view()), c.reason);
+    if (!c.reason.empty()) {
+      EXPECT_EQ(image, (CardImage{1, 2, 3}));
     }
   }
+  // A save passes the reason on.
+  CardDocument doc;
+  Markers(doc, {0, 5, 3, 4});
+  SaveReport outcome;
+  EXPECT_EQ(SaveCardFile("/nonexistent-folder/x.qz", doc, &outcome), kTooMuchData);
+  EXPECT_EQ(std::string(outcome.refusal.view()), past);
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
 // Runs the built tavrin tool on card-files as a user would.
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -11,6 +8,7 @@
 #include "../card/card_test_util.h"
 #include "card/card_file.h"
 #include "card/card_image.h"
+#include "support/command.h"
 #include "support/temp_dir.h"
 
 namespace tavrin {
@@ -18,26 +16,11 @@ namespace {
 
 using namespace tavrin::testing;
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 class CardCommands : public ::testing::Test {
  protected:
   // Runs the tool with `args` and collects its exit status, standard output and error output.
-  ToolRun Run(const std::string& args) {
-    ToolRun run;
-    FILE* p = ::popen((std::string(TAVRIN_CLI) + " " + args + " 2>" + Q("stderr.txt")).c_str(), "r");
-    if (!p) return run;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) run.out.append(buf, n);
-    const int raw = ::pclose(p);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    const auto err = ReadBytes(dir_.File("stderr.txt"));
-    run.err.assign(err.begin(), err.end());
-    return run;
+  CommandRun Run(const std::string& args) {
+    return RunCommand(std::string(TAVRIN_CLI) + " " + args, dir_.File("stderr.txt"));
   }
   std::string Q(const std::string& name) { return "'" + dir_.File(name) + "'"; }
   // Saves a card with one 100-frame sample as c.qz.
@@ -51,7 +34,7 @@ class CardCommands : public ::testing::Test {
 };
 
 TEST_F(CardCommands, NewWritesAnEmptyCardAndNeverReplacesOne) {
-  ToolRun r = Run("new " + Q("a.qz") + " --name MyCardNameIsLong");
+  CommandRun r = Run("new " + Q("a.qz") + " --name MyCardNameIsLong");
   ASSERT_EQ(r.status, 0) << r.err;
   CardDocument doc;
   ASSERT_EQ(LoadCardFile(dir_.File("a.qz"), doc), kOk);
@@ -76,7 +59,7 @@ TEST_F(CardCommands, InfoJsonHasEveryField) {
   AddMulti(doc, "Piano").samples.push_back(s);
   AddDrum(doc, "Kick").samples.push_back(MakeSample({1, 2}));
   ASSERT_EQ(SaveCardFile(dir_.File("c.qz"), doc), kOk);
-  ToolRun r = Run("info " + Q("c.qz") + " --json --frames");
+  CommandRun r = Run("info " + Q("c.qz") + " --json --frames");
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* key :
        {"\"name\": \"Js\\\"on\"", "\"multisounds\"", "\"drumsounds\"", "\"soundType\": \"Multisound\"",
@@ -95,7 +78,7 @@ TEST_F(CardCommands, InfoJsonHasEveryField) {
 }
 
 TEST_F(CardCommands, InfoReportsLoadFailuresInWords) {
-  ToolRun r = Run("info " + Q("missing.qz"));
+  CommandRun r = Run("info " + Q("missing.qz"));
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("missing.qz"), std::string::npos);
   EXPECT_NE(r.err.find("File not found"), std::string::npos) << r.err;
@@ -111,7 +94,7 @@ TEST_F(CardCommands, ImageInEveryLayout) {
   const std::pair<const char*, CardLayout> layouts[] = {
       {"file", CardLayout::File}, {"card", CardLayout::Card}, {"wide", CardLayout::WideCard}};
   for (auto [name, layout] : layouts) {
-    ToolRun r = Run("image " + Q("c.qz") + " " + Q("out.bin") + " --layout " + name + " --capacity 65536");
+    CommandRun r = Run("image " + Q("c.qz") + " " + Q("out.bin") + " --layout " + name + " --capacity 65536");
     ASSERT_EQ(r.status, 0) << r.err;
     CardDocument copy = doc;
     copy.cardCapacity = 65536;
@@ -124,7 +107,7 @@ TEST_F(CardCommands, ImageInEveryLayout) {
 
 TEST_F(CardCommands, ImageTooLargeForTheCapacityWritesNothing) {
   SaveSmallCard();
-  ToolRun r = Run("image " + Q("c.qz") + " " + Q("out.bin") + " --layout card --capacity 100");
+  CommandRun r = Run("image " + Q("c.qz") + " " + Q("out.bin") + " --layout card --capacity 100");
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("Too much data for the card (Current Size: 302 Byte, Maximum Size: 100 Byte)"),
             std::string::npos) << r.err;

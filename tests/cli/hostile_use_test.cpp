@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "../audio/audio_bytes.h"
 #include "../card/card_test_util.h"
 #include "card/card_file.h"
 #include "card/card_image.h"
-#include "run_tool.h"
+#include "support/command.h"
 #include "support/temp_dir.h"
 
 namespace tavrin {
@@ -29,18 +30,9 @@ std::string ReadText(const std::string& path) {
 
 // A mono 16-bit WAV at 31250 Hz of n frames.
 void WriteWav(const std::string& path, std::uint32_t n) {
-  std::vector<std::uint8_t> b = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
-                                 1, 0, 1, 0, 0x12, 0x7A, 0, 0, 0x24, 0xF4, 0, 0, 2, 0, 16, 0, 'd', 'a', 't', 'a'};
-  const std::uint32_t bytes = 2 * n;
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(bytes >> (8 * i)));
-  for (std::uint32_t i = 0; i < n; ++i) {
-    const auto v = static_cast<std::int16_t>((i % 64) * 400 - 12800);
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-  }
-  const std::uint32_t riff = static_cast<std::uint32_t>(b.size() - 8);
-  for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<long>(b.size()));
+  test::Bytes pcm;
+  for (std::uint32_t i = 0; i < n; ++i) pcm.le16((i % 64) * 400 - 12800);
+  WriteBytes(path, test::Riff({test::Fmt(1, 1, 31250, 16), test::Data(pcm.b)}));
 }
 
 TEST(HostileUse, TwoAddsAtOnceLoseNothingAndReportTruly) {
@@ -94,7 +86,7 @@ TEST(HostileUse, RefusalsLeaveTheCardAlone) {
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.args);
-    const ToolRun run = RunTool(r.args, dir.File("err"), "timeout 20");
+    const CommandRun run = RunCommand(std::string("timeout 20 ") + TAVRIN_CLI + " " + r.args, dir.File("err"));
     EXPECT_EQ(run.status, r.status);
     EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
     EXPECT_EQ(ReadBytes(dir.File("c.qz")), before);
@@ -114,7 +106,8 @@ TEST(HostileUse, JsonIsValidUtf8WhateverTheCardName) {
     ASSERT_EQ(BuildCardImage(doc, CardLayout::File, image), kOk);
     for (std::size_t k = 0; k < 10; ++k) image[6 + k] = k < names[i].size() ? names[i][k] : ' ';
     WriteBytes(dir.File("n.qz"), image);
-    const ToolRun run = RunTool("info '" + dir.File("n.qz") + "' --json", dir.File("err"));
+    const std::string args = " info '" + dir.File("n.qz") + "' --json";
+    const CommandRun run = RunCommand(TAVRIN_CLI + args, dir.File("err"));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("\"name\": \"" + expected[i] + "\""), std::string::npos) << i << run.out;
   }

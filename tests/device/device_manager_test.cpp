@@ -58,6 +58,12 @@ TEST(IdentifyReply, FieldsByLength) {
   for (std::uint32_t n : {0u, 1u, 27u, 29u, 30u, 33u, 35u, 37u, 64u}) {
     EXPECT_EQ(ParseIdentifyReply(reply, n, d), kBadIdentify) << n;
   }
+  // A memory size beyond any card is no identification.
+  for (const std::uint32_t memory : {kMaxDeviceMemory, kMaxDeviceMemory + 1, 0xFFFFFFFFu}) {
+    std::uint8_t normal[34] = {1, 1};
+    for (int i = 0; i < 4; ++i) normal[8 + i] = static_cast<std::uint8_t>(memory >> (8 * i));
+    EXPECT_EQ(ParseIdentifyReply(normal, 34, d), memory <= kMaxDeviceMemory ? kOk : kBadIdentify) << memory;
+  }
 }
 
 TEST_F(DeviceManagerTest, IdentifyOpensAsksAndCloses) {
@@ -236,6 +242,9 @@ TEST_F(DeviceManagerTest, ReadBankDirectoryChecksItsBuffer) {
   EXPECT_EQ(manager.ReadBankDirectory(buffer, 100, 5, d), kOk);  // min(5, 16) entries fit
   EXPECT_EQ(Calls(usb, true), (Strings{"in 09 v0 i0 l100"}));
   EXPECT_EQ(buffer[0], 0x01);
+  d.bankCount = 0;  // a device without banks lists none
+  EXPECT_EQ(manager.ReadBankDirectory(buffer, 100, 1, d), kOk);
+  d.bankCount = 16;
 
   // A longer reply than asked stays within the buffer.
   usb.SetFaults(0, {.directoryReplyLength = 100000});

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "card/card_test_util.h"
 #include "device/device_manager.h"
 #include "device/device_workers.h"
 #include "device/simulated_device.h"
@@ -68,19 +68,10 @@ inline std::vector<std::uint8_t> CardBytes(std::size_t n, const char* name = "PI
   return image;
 }
 
-// Adds a multisound with one sample of `frames` frames.
+// Adds a multisound "SOUND" with one sample of `frames` frames, looped from half.
 inline void AddMultisound(CardDocument& doc, WaveType wave, std::size_t frames) {
-  Sound* sound = AppendSound(doc.multisounds, SoundType::Multisound);
-  ASSERT_NE(sound, nullptr);
-  sound->name.assign("SOUND");
-  sound->waveType = wave;
-  SampleData* sample = AppendSample(*sound);
-  ASSERT_NE(sample, nullptr);
-  sample->frames.resize(frames);
-  for (std::size_t i = 0; i < frames; ++i) sample->frames[i] = 0.5f * std::sin(static_cast<float>(i) * 0.05f);
-  sample->markers.start = 0;
-  sample->markers.loop = static_cast<std::int64_t>(frames / 2);
-  sample->markers.end = static_cast<std::int64_t>(frames);
+  testing::AddMulti(doc, "SOUND", wave).samples.push_back(testing::RampSample(frames));
+  doc.multisounds.back().samples[0].markers.loop = static_cast<std::int64_t>(frames / 2);
 }
 
 class RecordingDisplay final : public DeviceDisplay {

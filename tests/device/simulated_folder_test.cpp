@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "card/card_file.h"
 #include "device_test_util.h"
+#include "support/command.h"
 #include "support/temp_dir.h"
 
 namespace tavrin {
@@ -42,29 +42,38 @@ TEST(SimulatedFolder, SettingsAndBankFiles) {
   const char header[] = "KORG\x1f\x00STRINGS   ";
   for (std::size_t k = 0; k < 64; ++k) card[2 * k + 1] = static_cast<std::uint8_t>(header[k < 16 ? k : 15]);
   test::RecordingDisplay display;
-  m.currentBank.store(3);
+  m.currentBank.store(4);  // the last bank
   ASSERT_EQ(RunSendTransfer(m, card, display), kOk);
-  EXPECT_EQ(ReadBytes(dir.File("bank3.bin")), card);
-  EXPECT_EQ(m.BankName(3).view(), "STRINGS");
+  EXPECT_EQ(ReadBytes(dir.File("bank4.bin")), card);
+  EXPECT_EQ(m.BankName(4).view(), "STRINGS");
   const std::uint32_t rows[] = {1};
   ASSERT_EQ(ClearBanks(m, rows, display), kOk);
   EXPECT_EQ(fs::file_size(dir.File("bank2.bin")), 0u);  // the file stays, empty
   EXPECT_FALSE(m.BankHoldsCard(2));
   SimulatedUsbBackend again;
   ASSERT_EQ(again.LoadFolder(dir.path().string()), kOk);
-  EXPECT_EQ(again.BankData(0, 3), card);
+  EXPECT_EQ(again.BankData(0, 4), card);
   EXPECT_TRUE(again.BankData(0, 2).empty());  // a second run finds the banks as they were left
 }
 
+#ifndef _WIN32  // Windows keeps the claim per thread: two programs, not two handles of one thread
+TEST(SimulatedFolder, OneOwnerAtATime) {
+  testing::TempDir dir;
+  SimulatedUsbBackend first, second;
+  ASSERT_EQ(first.LoadFolder(dir.File("")), kOk);
+  ASSERT_EQ(second.LoadFolder(dir.File("")), kOk);
+  std::vector<DevicePath> paths;
+  ASSERT_EQ(first.Enumerate(kAnyId, kAnyId, paths), kOk);
+  ASSERT_EQ(paths.size(), 1u);
+  std::unique_ptr<UsbDevice> a, b;
+  ASSERT_EQ(first.Open(paths[0].view(), a), kOk);
+  EXPECT_EQ(second.Open(paths[0].view(), b), kNotSupported);  // busy
+  a.reset();
+  EXPECT_EQ(second.Open(paths[0].view(), b), kOk);
+}
+#endif
+
 #ifdef TAVRIN_CLI_PATH
-}  // namespace
-}  // namespace tavrin
-
-#include <sys/wait.h>
-
-namespace tavrin {
-namespace {
-
 class ToolEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directories(banks); }
@@ -73,13 +82,9 @@ class ToolEndToEnd : public ::testing::Test {
   // status and keeps what it printed in `out`.
   int Run(const std::string& arguments) {
     const std::string command = "TAVRIN_SIMULATED_DEVICE='" + banks + "' '" TAVRIN_CLI_PATH "' " + arguments;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return -1;
-    out.clear();
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, pipe)) out += buf;
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const testing::CommandRun run = testing::RunCommand(command + " 2>&1");
+    out = run.out;
+    return run.status;
   }
   bool Printed(const std::string& text) const { return out.find(text) != std::string::npos; }
 
@@ -125,7 +130,12 @@ TEST_F(ToolEndToEnd, SendListAndClear) {
   ASSERT_EQ(Run("banks"), 0) << out;
   EXPECT_TRUE(Printed("       3  (empty)\n")) << out;
   // Out-of-range bank and device numbers are refused without a transfer.
-  EXPECT_NE(Run("send " + card + " --bank 17"), 0);
+  for (const char* bank : {"17", "0", "x"}) {
+    EXPECT_EQ(Run("send " + card + " --bank " + bank), 2);
+    EXPECT_EQ(out, std::string("tavrin: send: There is no bank ") + bank +
+                       " on this device: choose a bank from 1 to 16\n");
+  }
+  EXPECT_FALSE(fs::exists(banks + "/bank1.bin"));
   EXPECT_NE(Run("send " + card + " --device 2"), 0);
   EXPECT_NE(Run("clear 0"), 0);
 

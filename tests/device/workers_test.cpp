@@ -31,6 +31,31 @@ TEST(WorkerTexts, SizesAndTimes) {
   }
 }
 
+TEST(SendBank, OnlyABankOfTheDevice) {
+  const std::string range = " on this device: choose a bank from 1 to ";
+  const struct {
+    const char* text;
+    std::uint32_t banks;
+    int bank;  // 0: refused
+    std::string message;
+  } rows[] = {
+      {"3", 16, 3, ""}, {"16", 16, 16, ""}, {"1", 1, 1, ""},
+      {"17", 16, 0, "There is no bank 17" + range + "16"}, {"99", 16, 0, "There is no bank 99" + range + "16"},
+      {"0", 16, 0, "There is no bank 0" + range + "16"}, {"", 16, 0, "There is no bank " + range + "16"},
+      {"1x", 16, 0, "There is no bank 1x" + range + "16"},
+      {"65537", 70000, 0, "There is no bank 65537" + range + "70000"},
+      {"2", 1, 0, "There is no bank 2 on this device: it has bank 1 only"},
+      {"1", 0, 0, "There is no bank 1 on this device: it has bank 1 only"},
+  };
+  for (const auto& r : rows) {
+    std::uint16_t bank = 7;
+    Utf8Text<128> message;
+    EXPECT_EQ(ParseSendBank(r.text, r.banks, bank, message), r.bank != 0) << r.text;
+    EXPECT_EQ(std::string(message.view()), r.message);
+    EXPECT_EQ(bank, r.bank != 0 ? r.bank : 7) << r.text;
+  }
+}
+
 class SendWorker : public ::testing::Test, public test::SimSetup {
  protected:
   RecordingDisplay display;
@@ -38,7 +63,7 @@ class SendWorker : public ::testing::Test, public test::SimSetup {
   CardImage image;
 };
 
-TEST_F(SendWorker, TooMuchDataOrOnlyDwgsIsRefusedWithAMessage) {
+TEST_F(SendWorker, RefusalsAreShownWithTheirReason) {
   AddAndSelect();
   // 64 header + 14 multisound + 10 zone + 14 sample record + 2 x 299949 frames.
   AddMultisound(doc, WaveType::PCM, 299949);
@@ -62,6 +87,14 @@ TEST_F(SendWorker, TooMuchDataOrOnlyDwgsIsRefusedWithAMessage) {
   doc.ComputeStatistics(false);
   EXPECT_EQ(SendCardToDevice(doc, manager, display), kOk);
   EXPECT_EQ(display.errors.size(), 3u);
+  // Every refusal of the card builder is shown with its reason.
+  AddMultisound(doc, WaveType::PCM, 10);
+  doc.multisounds[0].samples[0].markers.end = 4;  // the loop at 5 lies past it
+  doc.ComputeStatistics(false);
+  EXPECT_EQ(PrepareSendImage(doc, manager, image, display), kTooMuchData);
+  EXPECT_TRUE(image.empty());
+  EXPECT_EQ(display.errors.back(),
+            "The card cannot be sent\n\nSample \"\" of \"SOUND\": Start or Loop lies past End");
 }
 
 TEST(SendWorkerLayout, ImageTakesTheDeviceMemoryAndLayout) {

@@ -10,6 +10,7 @@
 #include "audio/flac_reader.h"
 #include "audio/readers.h"
 #include "flac/flac_test_util.h"
+#include "support/command.h"
 #include "support/skip.h"
 #include "support/temp_dir.h"
 
@@ -60,18 +61,15 @@ struct EncodeCase {
 class FlacEncoded : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifndef _WIN32  // the Linux tools are out of reach under Wine
-    if (std::system("command -v flac >/dev/null 2>&1") == 0) return;
-#endif
-    TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("flac"));
+    if (!tavrin::testing::HaveTools("flac")) TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("flac"));
   }
 
   // Encodes a WAV file with the tool and the options; returns the FLAC file's path.
   std::string Encode(const Bytes& wav, const std::string& options) {
-    const std::string flac = dir_.File("out.flac");
-    const std::string cmd = "flac -s -f " + options + " -o '" + flac + "' '" + dir_.Write("w.wav", wav) + "'";
-    EXPECT_EQ(std::system((cmd + " >/dev/null 2>&1").c_str()), 0) << cmd;
-    return flac;
+    dir_.Write("w.wav", wav);
+    const std::string cmd = "flac -s -f " + options + " -o out.flac w.wav";
+    EXPECT_TRUE(tavrin::testing::MakeWithTool(dir_, cmd, {"out.flac"})) << cmd;
+    return dir_.File("out.flac");
   }
 
   // Our integers against the input and libFLAC; the reader's frames and rate.

@@ -182,36 +182,23 @@ TEST(FlacReader, SmplChunkFromRiffApplicationBlocks) {
                   RiffBlock("smpl", body.size(), body), RiffBlock("data", 2000, {})});
   DecodedAudio a;
   ASSERT_EQ(tavrin::DecodeFlacFile(bytes, a), kOk);
-  ASSERT_TRUE(a.hasSmpl);
+  ASSERT_TRUE(a.hasSmpl);  // its fields as the WAV reader's tests check them
   EXPECT_EQ(a.unityNote, 0x3C);
-  EXPECT_EQ(a.pitchFraction, 0xFFFFFFFEu);
   ASSERT_EQ(a.loops.size(), 1u);
-  const auto& l = a.loops[0];
-  EXPECT_EQ(std::vector<std::uint32_t>({l.identifier, l.type, l.start, l.end, l.playCount}),
-            std::vector<std::uint32_t>({7, 1, 100, 900, 3}));
+  EXPECT_EQ(a.loops[0].end, 900u);
   EXPECT_EQ(a.samplerData, sampler);
   EXPECT_EQ(a.frames.size(), 1000u);
 }
 
-TEST(FlacReader, ReadsFilesAndPassesTheirErrorsOn) {
+// What the file layer refuses is passed on (reading a good file: the hostile tests).
+TEST(FlacReader, PassesFileErrorsOn) {
   tavrin::testing::TempDir dir;
   Bytes big(tavrin::kMaxReadableFile + 1, 0);
   big[0] = 'f';
-  const std::pair<std::string, tavrin::Result> cases[] = {
-      {"", tavrin::kInvalidArgument},
-      {dir.File("missing.flac"), tavrin::kNotFound},
-      {dir.Write("big.flac", big), tavrin::kFileTooLarge},  // refused before it is read
-      {dir.Write("x.flac", HandStream(22050, 16, 100, Constants({{-16384, 16384}}, 100))), kOk},
-  };
-  for (const auto& [path, result] : cases) {
-    DecodedAudio a;
-    EXPECT_EQ(tavrin::ReadFlac(path, a), result) << path;
-    if (result != kOk) continue;
-    EXPECT_EQ(a.sampleRate, 22050u);
-    ASSERT_EQ(a.frames.size(), 100u);
-    EXPECT_EQ(a.frames[0], 0.0f);
-    EXPECT_EQ(a.peak, 0.0f);
-  }
+  DecodedAudio a;
+  EXPECT_EQ(tavrin::ReadFlac("", a), tavrin::kInvalidArgument);
+  EXPECT_EQ(tavrin::ReadFlac(dir.File("missing.flac"), a), tavrin::kNotFound);
+  EXPECT_EQ(tavrin::ReadFlac(dir.Write("big.flac", big), a), tavrin::kFileTooLarge);  // refused unread
 }
 
 }  // namespace

@@ -109,6 +109,13 @@ inline Bytes HandStream(unsigned rate, unsigned bits, std::uint64_t announced,
   return out;
 }
 
+// A 44.1 kHz 16-bit stream of unknown length whose frames are the given bytes.
+inline Bytes StreamOfFrames(const std::vector<Bytes>& frames) {
+  Bytes out = HandStream(44100, 16, 0, {});
+  for (const Bytes& f : frames) AppendBytes(out, f);
+  return out;
+}
+
 // Wraps packets into Ogg pages of at most `maxSegments` lacing values each, so
 // that packets span pages. The mapping header has a page of its own; the
 // other header packets start a new page, and so does the first audio packet.

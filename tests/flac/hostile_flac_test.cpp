@@ -23,12 +23,6 @@ std::vector<std::uint8_t> WithRate(std::vector<std::uint8_t> f, unsigned rateBit
   return f;
 }
 
-std::vector<std::uint8_t> Stream(const std::vector<std::vector<std::uint8_t>>& frames) {
-  auto out = HandStream(44100, 16, 0, {});
-  for (const auto& f : frames) AppendBytes(out, f);
-  return out;
-}
-
 TEST(HostileFlac, SearchPastDamageIsBoundedByTheInput) {
   // 34 bytes that decode to 8 × 65535 samples before their CRC-16 refuses them.
   auto bad = HandFrameBytes(ConstantFrame({1, 2, 3, 4, 5, 6, 7, 8}, 65535), 16, 0);
@@ -46,7 +40,7 @@ TEST(HostileFlac, SearchPastDamageIsBoundedByTheInput) {
   for (auto& c : cases) {
     SCOPED_TRACE(c.what);
     c.parts.insert(c.parts.end(), 2000, bad);
-    const auto bytes = Stream(c.parts);
+    const auto bytes = StreamOfFrames(c.parts);
     tavrin::FlacDecoder dec;
     ASSERT_EQ(dec.Open(bytes), tavrin::kOk);
     tavrin::FlacStatus s;
@@ -68,9 +62,9 @@ TEST(HostileFlac, ImportRefusesAChangingRate) {
     std::vector<std::uint8_t> bytes;
     tavrin::Result expected;
   } cases[] = {
-      {"changes.flac", Stream({frame, WithRate(frame, 6)}), tavrin::kBadFormat},
-      {"first-differs.flac", Stream({WithRate(frame, 6), frame}), tavrin::kBadFormat},
-      {"coded-as-streaminfo.flac", Stream({WithRate(frame, 9), frame}), tavrin::kOk},
+      {"changes.flac", StreamOfFrames({frame, WithRate(frame, 6)}), tavrin::kBadFormat},
+      {"first-differs.flac", StreamOfFrames({WithRate(frame, 6), frame}), tavrin::kBadFormat},
+      {"coded-as-streaminfo.flac", StreamOfFrames({WithRate(frame, 9), frame}), tavrin::kOk},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -14,6 +14,7 @@
 #include "audio/media_reader.h"
 #include "audio/readers.h"
 #include "flac/flac_test_util.h"
+#include "support/command.h"
 #include "support/skip.h"
 #include "support/temp_dir.h"
 
@@ -188,8 +189,7 @@ TEST(Mp3Reader, WhatIsNotMp3AndLameFiles) {
   EXPECT_EQ(tavrin::ReadWithMediaReader("", none), tavrin::kInvalidArgument);
   tavrin::testing::TempDir dir;
   EXPECT_EQ(tavrin::ReadWithMediaReader(dir.File("none.mp3"), none), tavrin::kNotFound);
-  if (std::system("command -v lame >/dev/null 2>&1 && command -v sox >/dev/null 2>&1") != 0)
-    TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("lame and sox"));
+  if (!tavrin::testing::HaveTools("lame sox")) TAVRIN_SKIP_GROUP(tavrin::testing::ToolMissing("lame and sox"));
   const std::string wav = dir.File("in.wav"), mp3 = dir.File("out.mp3");
   for (unsigned rate : {32000u, 44100u, 48000u}) {
     for (unsigned channels : {1u, 2u}) {
@@ -198,7 +198,7 @@ TEST(Mp3Reader, WhatIsNotMp3AndLameFiles) {
       const std::string cmd = "sox -n -r " + std::to_string(rate) + " -b 16 -c " + std::to_string(channels) +
                               " '" + wav + "' synth 1.5 sine 440 vol 0.8" + (channels == 2 ? " remix 1 0" : "") +
                               " && lame --silent -b 128 '" + wav + "' '" + mp3 + "'";
-      ASSERT_EQ(std::system((cmd + " >/dev/null 2>&1").c_str()), 0) << cmd;
+      ASSERT_EQ(tavrin::testing::Quietly(cmd), 0) << cmd;
       DecodedAudio a;
       ASSERT_EQ(tavrin::ReadWithMediaReader(mp3, a), tavrin::kOk);
       EXPECT_EQ(a.sampleRate, rate);

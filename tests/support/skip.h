@@ -42,7 +42,9 @@ inline std::string MissingTestData(const char* sub) {
 // The skip line for files made by an encoder tool that is not at hand.
 inline std::string ToolMissing(const char* tools) {
 #ifdef _WIN32
-  return std::string("files made by ") + tools + ": the Linux tools are out of reach here (the native build runs these)";
+  return std::string("files made by ") + tools +
+         ": the Linux tools cannot run under Wine; set TAVRIN_TOOL_FILES to the folder where the native "
+         "tests kept them (scripts/test.sh does)";
 #else
   return std::string("files made by ") + tools + ": not installed; scripts/setup.sh installs it";
 #endif

@@ -2,7 +2,8 @@
 # The preview heard: under Wine, through a PulseAudio null sink, records the
 # sink's monitor while the window test EditorTest.PreviewForRecording plays,
 # and checks the two tones: 1000 Hz and, at transpose +120, 1071.8 Hz (each
-# within 1 Hz). Starts PulseAudio (scripts/setup.sh installs it) when none runs.
+# within 1 Hz); then, with the same sound server, EditorTest.ClosingWhilePlaying
+# (the editor closed by each of its ways while the preview plays). Starts PulseAudio (scripts/setup.sh installs it) when none runs.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 exe="${1:-build/mingw/bin/win_gui_tests.exe}"
@@ -37,7 +38,10 @@ sleep 0.5
 TAVRIN_RECORD_PREVIEW=1 scripts/wine-run "$exe" --gtest_filter=EditorTest.PreviewForRecording 2>/dev/null |
   grep -E '^\[ *(OK|FAILED|SKIPPED) '
 sleep 0.5
-python3 - "$raw" "$rate" <<'PY'
+kill "$recorder" 2>/dev/null || true
+recorder=""
+status=0
+if ! python3 - "$raw" "$rate" <<'PY'
 import array, sys
 data = open(sys.argv[1], 'rb').read()
 x = array.array('f')
@@ -67,3 +71,11 @@ print('tones heard (Hz):', ' '.join('%.1f' % f for f in tones))
 ok = len(tones) >= 2 and abs(tones[0] - 1000) <= 1 and abs(tones[1] - 1071.8) <= 1
 sys.exit(0 if ok else 1)
 PY
+then
+  status=1
+fi
+closing=$(TAVRIN_RECORD_PREVIEW=1 scripts/wine-run "$exe" --gtest_filter=EditorTest.ClosingWhilePlaying 2>/dev/null |
+  grep -E '^\[ *(OK|FAILED|SKIPPED) ' || true)
+echo "$closing"
+grep -q '^\[ *OK \] EditorTest.ClosingWhilePlaying' <<<"$closing" || status=1
+exit $status
