@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Starts the editor under Xvfb with a card-file and a simulated card emulator,
-# and writes PNG screenshots of the main window, the About box and the bank
-# manager.
+# and writes PNG screenshots of the main window, the About box, the sound
+# editor (a Multisound and a Drumsound) and the bank manager. The README shows
+# docs/main-window.png and docs/sound-editor.png, copied from here when
+# TAVRIN_UPDATE_DOCS=1.
 # Usage: scripts/screenshots.sh [OUT_DIR]       (default: build/screenshots)
 # TAVRIN_BUILD_DIR names an existing cross build to use instead of building
 # the mingw preset.
@@ -33,16 +35,35 @@ trap cleanup EXIT
 
 winpath() { echo "Z:${1//\//\\}"; }
 
-# A card with one Multisound and one Drumsound made from generated tones,
-# and a simulated device whose bank 1 already holds it.
-sox -n -r 44100 -c 1 -b 16 "$work/tone.wav" synth 0.6 sine 440 fade 0 0.6 0.2
+# A card with one Multisound of three looped samples and one Drumsound, made
+# from generated tones, and a simulated device whose bank 1 already holds it.
+python3 - "$work" <<'PY'
+import math, struct, sys
+def wav(path, note, seconds, loop_periods):
+    rate, freq = 31250, 440.0 * 2 ** ((note - 69) / 12)
+    n = int(rate * seconds)
+    frames = [int(20000 * math.exp(-3 * i / n) * (math.sin(2 * math.pi * freq * i / rate)
+              + 0.3 * math.sin(6 * math.pi * freq * i / rate))) for i in range(n)]
+    period = rate / freq
+    end = n - 1
+    start = int(round(end - loop_periods * period))
+    data = struct.pack('<%dh' % n, *frames)
+    fmt = struct.pack('<HHIIHH', 1, 1, rate, rate * 2, 2, 16)
+    smpl = struct.pack('<9I', 0, 0, 1000000000 // rate, note, 0, 0, 0, 1, 0) + struct.pack('<6I', 0, 0, start, end, 0, 0)
+    body = b'WAVE' + b'fmt ' + struct.pack('<I', 16) + fmt + b'data' + struct.pack('<I', len(data)) + data
+    body += b'smpl' + struct.pack('<I', len(smpl)) + smpl
+    open(path, 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
+for name, note in (("Pad C3", 48), ("Pad C4", 60), ("Pad C5", 72)):
+    wav(sys.argv[1] + "/" + name + ".wav", note, 0.5, 20)
+PY
 sox -n -r 44100 -c 1 -b 16 "$work/kick.wav" synth 0.3 sine 60:30 fade 0 0.3 0.25
 mkdir -p "$work/device"
 export TAVRIN_SIMULATED_DEVICE
 TAVRIN_SIMULATED_DEVICE=$(winpath "$work/device")
 card=$(winpath "$work/Demo Card.qz")
 wine "$bin/tavrin.exe" new "$card" --name "DEMO CARD" >/dev/null
-wine "$bin/tavrin.exe" add "$card" --multi "Sine Pad" "$(winpath "$work/tone.wav")" >/dev/null
+wine "$bin/tavrin.exe" add "$card" --multi "Pad" "$(winpath "$work/Pad C3.wav")" "$(winpath "$work/Pad C4.wav")" \
+  "$(winpath "$work/Pad C5.wav")" >/dev/null
 wine "$bin/tavrin.exe" add "$card" --drum "Kick" "$(winpath "$work/kick.wav")" >/dev/null
 wine "$bin/tavrin.exe" send "$card" --bank 1 >/dev/null
 
@@ -85,10 +106,32 @@ shoot "$about" "$out/about-box.png"
 xdotool key Return
 sleep 0.5
 
+# The sound editor by a double click on a sound's row (lists at x 10..160
+# and 170..320, first row at y 56 of the client area): the Multisound with
+# its first, looped sample selected, then the Drumsound. Alt+F4 closes it.
+client_top=$((main_y + main_h - 486))
+editor_shot() {
+  xdotool mousemove $((main_x + $1)) $((client_top + 64)) click --repeat 2 --delay 100 1
+  local editor
+  editor=$(wait_window "Tavrin v.* - Edit $2")
+  sleep 1
+  shoot "$editor" "$out/$3"
+  xdotool windowactivate --sync "$editor" key alt+F4 2>/dev/null || xdotool key alt+F4
+  sleep 0.5
+}
+editor_shot 60 "Pad" editor-multisound.png
+editor_shot 220 "Kick" editor-drumsound.png
+
 # "Bank Manager": x 10..110, y 400..423 of the 486-unit client area, which
 # ends where the window ends.
-client_top=$((main_y + main_h - 486))
 xdotool mousemove $((main_x + 60)) $((client_top + 411)) click 1
 bank=$(wait_window "Tavrin - Bank Manager")
 sleep 1
 shoot "$bank" "$out/bank-manager.png"
+
+# The README's two pictures.
+if [ "${TAVRIN_UPDATE_DOCS:-}" = 1 ]; then
+  cp "$out/main-window.png" "$root/docs/main-window.png"
+  cp "$out/editor-multisound.png" "$root/docs/sound-editor.png"
+  echo "updated docs/main-window.png and docs/sound-editor.png"
+fi
