@@ -268,6 +268,20 @@ TEST_F(EditorTest, DroppedFilesAreImportedAndFailuresReported) {
   EXPECT_FALSE(notify(DL_BEGINDRAG, 0));  // one sample: no drag
 }
 
+TEST_F(EditorTest, PlusImportsTheChosenFilesAndReportsFailures) {
+  for (const wchar_t* name : {L"pick1.wav", L"pick2.wav"}) WriteWav(test::ScratchFolder() + name, 300);
+  std::ofstream(std::filesystem::path(test::ScratchFolder() + L"pickbad.wav")) << "not a wave file";
+  const std::wstring folder = test::ScratchFolder();
+  RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Veltrovana\\Tavrin", L"LastSamplePath", REG_SZ, folder.c_str(),
+                  static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+  Open(MakeSound(SoundType::Multisound, 0));
+  const Boxes seen = test::Answering({{IDOK, 0x47C, L"\"pick1.wav\" \"pickbad.wav\" \"pick2.wav\""}, {IDOK}},
+                                     [&] { Press(R::kAdd); });
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1], test::Title(L"|The file couldn't be imported"));
+  EXPECT_EQ(SampleCount(), 2u);
+}
+
 TEST_F(EditorTest, WaveformPixels) {
   Open(MakeSound(SoundType::Multisound, 1, 4000));
   HWND view = C(R::kView);
