@@ -56,6 +56,7 @@ struct EncodeCase {
   std::size_t frames;
   unsigned wasted = 0;  // low bits always zero
   bool ogg = false;
+  unsigned rate = 44100;
 };
 
 class FlacEncoded : public ::testing::Test {
@@ -77,7 +78,7 @@ class FlacEncoded : public ::testing::Test {
     SCOPED_TRACE(std::to_string(c.bits) + " bits, " + std::to_string(c.channels) + " ch, " + c.options);
     auto audio = MakeAudio(c.bits - c.wasted, c.channels, c.frames, seed);
     for (auto& v : audio) v *= 1 << c.wasted;
-    const std::string flac = Encode(MakeWav(audio, c.channels, 44100, c.bits),
+    const std::string flac = Encode(MakeWav(audio, c.channels, c.rate, c.bits),
                                     "--channel-map=none " + c.options + (c.ogg ? " --ogg" : ""));
     const Bytes bytes = tavrin::testing::ReadBytes(flac);
     const IntDecode ours = DecodeWithOurs(bytes);
@@ -88,9 +89,11 @@ class FlacEncoded : public ::testing::Test {
     EXPECT_TRUE(DecodeWithLibFlac(flac, c.ogg).samples == ours.samples) << "differs from libFLAC";
 #endif
     tavrin::DecodedAudio a;
-    EXPECT_EQ(tavrin::DecodeFlacFile(bytes, a), tavrin::kOk);
+    // As the import reads it: every frame header's rate must agree.
+    const auto mode = tavrin::FlacFileMode::kImport;
+    EXPECT_EQ(tavrin::DecodeFlacFile(bytes, a, tavrin::kFlacMaxImportFrames, mode), tavrin::kOk);
     EXPECT_EQ(a.frames.size(), c.frames);
-    EXPECT_EQ(a.sampleRate, 44100u);
+    EXPECT_EQ(a.sampleRate, c.rate);
   }
 
   tavrin::testing::TempDir dir_;
@@ -116,6 +119,8 @@ TEST_F(FlacEncoded, DecodesExactly) {
     for (unsigned bits : {16u, 24u, 32u}) cases.push_back({bits, 2, o, 40000});
   for (unsigned bits : {8u, 16u, 24u, 32u}) cases.push_back({bits, 2, "-8", 98304});  // every decorrelation
   cases.push_back({16, 2, "-8", 30000, 4});
+  // Frame headers giving the rate from the table's end, in kHz, in tens of Hz and in Hz.
+  for (unsigned rate : {96000u, 11000u, 31250u, 31251u}) cases.push_back({16, 1, "-5", 9000, 0, false, rate});
   // In Ogg; the last with frames far larger than an Ogg page.
   for (const EncodeCase& c : {EncodeCase{16, 2, "-8", 60000}, EncodeCase{24, 1, "-5", 30000},
                               EncodeCase{8, 6, "-5", 20000}, EncodeCase{32, 2, "-5", 20000},
