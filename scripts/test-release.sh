@@ -39,7 +39,7 @@ check() {  # check "what" command...
 # Waits up to 20 s for a top-level window with exactly this title.
 window_titled() {
   for _ in $(seq 100); do
-    xdotool search --name "^$(printf '%s' "$1" | sed 's/[][\.*^$]/\\&/g')\$" >/dev/null 2>&1 && return 0
+    xdotool search --onlyvisible --name "^$(printf '%s' "$1" | sed 's/[][\.*^$]/\\&/g')\$" >/dev/null 2>&1 && return 0
     sleep 0.2
   done
   return 1
@@ -54,7 +54,7 @@ reg_value() {  # reg_value KEY [VALUE]: the data of a value ("" = default), or n
 }
 quit_tavrin() {
   wine taskkill /IM Tavrin.exe >/dev/null 2>&1 || true
-  for _ in $(seq 50); do xdotool search --name "^$title" >/dev/null 2>&1 || return 0; sleep 0.2; done
+  for _ in $(seq 50); do xdotool search --onlyvisible --name "^$title" >/dev/null 2>&1 || return 0; sleep 0.2; done
   wine taskkill /F /IM Tavrin.exe >/dev/null 2>&1 || true
 }
 
@@ -93,7 +93,7 @@ install_round() {
     check "$who: opening a card-file through the association" \
       wine start /wait "$(winpath "$work/Handed Over.qz")"
     check "$who: the running window took the card-file" window_titled "$title - Handed Over"
-    check "$who: one Tavrin window" test "$(xdotool search --name "^$title" 2>/dev/null | wc -l)" = 1
+    check "$who: one Tavrin window" test "$(xdotool search --onlyvisible --name "^$title" 2>/dev/null | wc -l)" = 1
   fi
   quit_tavrin
 
