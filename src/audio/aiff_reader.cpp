@@ -11,7 +11,6 @@ namespace {
 constexpr std::uint32_t kAifcVersion1 = 0xA2805140u;
 
 struct CommInfo {
-  bool found = false;
   std::uint32_t channels = 0;
   std::uint64_t totalSamples = 0;  // channels x sample frames
   SampleKind kind = SampleKind::kNone;
@@ -49,7 +48,6 @@ SampleKind KindForBytes(std::uint32_t bytesPerSample, bool littleEndian) {
 
 // 13 for an unknown AIFC compression type.
 Result ReadComm(ByteView& view, std::uint64_t payload, std::uint64_t size, bool aifc, CommInfo& comm) {
-  comm.found = true;
   comm.channels = view.U16BE(payload);
   const std::uint32_t sampleFrames = view.U32BE(payload + 2);
   comm.totalSamples = static_cast<std::uint64_t>(comm.channels) * sampleFrames;

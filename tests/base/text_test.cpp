@@ -44,8 +44,8 @@ TEST(Utf16Text, ConvertFromUtf8AppendAndTerminate) {
   EXPECT_EQ(t.view(), u"A");
   t.assignUtf8("\xF4\x90\x80\x80" "D");  // above U+10FFFF
   EXPECT_EQ(t.view(), u"D");
-  t.assignUtf8("\xC3\xA9\xF0\x9F\x8E\xB9");
-  EXPECT_EQ(t.view(), u"\u00E9\U0001F3B9");
+  t.assignUtf8("\xC3\xA9\xF0\x9F\x8E\xB9" "\xF0\x90\x80\x80");  // and the first character past U+FFFF
+  EXPECT_EQ(t.view(), u"\u00E9\U0001F3B9\U00010000");
   Utf16Text<2> small;
   small.assignUtf8("A\xF0\x9F\x8E\xB9" "B");  // the pair needs two free units
   EXPECT_EQ(small.view(), u"AB");

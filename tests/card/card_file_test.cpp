@@ -116,6 +116,12 @@ TEST_F(CardFile, SaveLoadRoundTrip) {
     ASSERT_EQ(ParseCardFile(bytes, loaded), kOk);
     EXPECT_EQ(Build(loaded), plain);
   }
+  // A card without a name is stored as spaces and loads without one.
+  doc.name.assign("");
+  std::vector<std::uint8_t> unnamed;
+  ASSERT_EQ(EncodeCardFile(doc, 0, unnamed), kOk);
+  ASSERT_EQ(ParseCardFile(unnamed, loaded), kOk);
+  EXPECT_EQ(loaded.name.view(), "");
 }
 
 TEST_F(CardFile, LoadedSamplesAreTrimmedToTheirMarkers) {
