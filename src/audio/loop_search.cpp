@@ -90,7 +90,7 @@ Result FindLoops(const float* frames, std::size_t count, const LoopSearchOptions
       bestRatio = sum / endEnergy[e];
       best.loop = static_cast<std::int64_t>(l);
       best.end = static_cast<std::int64_t>(ends[e]);
-      best.errorDb = 10.0 * std::log10(std::max(bestRatio, 1e-30));
+      best.errorDb = 10.0 * std::log10(std::max(bestRatio, 1e-12));
       best.periods = period > 0.0 ? static_cast<double>(ends[e] - l) / period : 0.0;
     }
     if (bestRatio < kGiveUp) {

@@ -260,11 +260,24 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
 }
 
 bool ApplyPitch(SampleData& sample, const PitchEstimate& pitch) {
-  if (!pitch.pitched) return false;
+  if (!pitch.pitched || !(pitch.frequency > 0.0)) return false;
   sample.rootNote = pitch.note;
   sample.transpose = static_cast<std::int8_t>(std::clamp(-std::lround(pitch.cents), -120L, 120L));
   sample.transposeValid = true;
-  if (sample.loopOn) AutomaticTranspose(sample);
+  if (!sample.loopOn) return true;
+  AutomaticTranspose(sample);
+  // The automatic transpose counts the loop's cycles at the root note's
+  // period; a loop of many cycles of a sound well off that note holds one
+  // cycle more or less than it counts, and the transpose would be off by a
+  // whole cycle's worth. With the pitch known the count is the measured one.
+  const double length = static_cast<double>(sample.markers.end) - static_cast<double>(sample.markers.loop);
+  const double rootHz = NoteTable()[sample.rootNote].frequency;
+  const double counted = std::round(length / (kCardRate / std::round(rootHz)));
+  const double measured = std::round(length * pitch.frequency / kCardRate);
+  if (length <= 0.0 || measured < 1.0 || measured == counted) return true;
+  const double t = std::trunc(1200.0 * std::log2(rootHz / (kCardRate * measured / length)));
+  sample.transpose = static_cast<std::int8_t>(std::clamp(t, -120.0, 120.0));
+  sample.transposeValid = t >= -120.0 && t <= 120.0;
   return true;
 }
 

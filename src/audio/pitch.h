@@ -29,7 +29,9 @@ std::size_t SteadyStart(const float* frames, std::size_t count);
 Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEstimate& out);
 
 // Sets rootNote to the note and transpose to correct the deviation (a sample
-// 30 cents flat gets +30), then the automatic transpose when the loop is on.
+// 30 cents flat gets +30), then the automatic transpose when the loop is on,
+// with the loop's cycles counted at the measured period where the automatic
+// transpose's count at the root note's period is off by one or more.
 // An unpitched estimate changes nothing; returns whether the sample changed.
 bool ApplyPitch(SampleData& sample, const PitchEstimate& pitch);
 
