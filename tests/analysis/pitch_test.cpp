@@ -117,6 +117,12 @@ TEST(Pitch, ApplySetsRootAndTransposeThenTheLoopsOwn) {
   AutomaticTranspose(expected);
   EXPECT_TRUE(ApplyPitch(s, p));
   EXPECT_EQ(s.transpose, expected.transpose);
+  // A loop of 34 periods of the flat tone: the automatic transpose alone
+  // counts 35 cycles of A3 in it; the measured period keeps the +30.
+  s.markers.loop = 1000;
+  s.markers.end = 1000 + std::lround(34.0 * 31250.0 / p.frequency);
+  EXPECT_TRUE(ApplyPitch(s, p));
+  EXPECT_NEAR(s.transpose, 30, 1);
   SampleData unchanged = s;
   EXPECT_FALSE(ApplyPitch(s, PitchEstimate{}));
   EXPECT_EQ(s.transpose, unchanged.transpose);
