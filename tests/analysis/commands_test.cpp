@@ -6,7 +6,6 @@
 #include "audio/export.h"
 #include "card/card_file.h"
 #include "support/command.h"
-#include "support/temp_dir.h"
 
 namespace tavrin {
 namespace {
@@ -19,8 +18,7 @@ TEST(AnalysisCommands, AddAppliesPitchAndLoopOnlyWhenAskedAnalyzeReportsThem) {
   SampleData tone, noise;
   tone.frames = MakeTone(Shape::kSaw, NoteHz(69 - 0.30), {0.0, -200.0, 0.0, 1.5});  // A4, 30 cents flat
   noise.frames = MakeTone(Shape::kNoise, 0.0, {});
-  tone.markers = {0, 0, -1, tone.frameCount()};
-  noise.markers = {0, 0, -1, noise.frameCount()};
+  tone.markers = {0, 0, -1, tone.frameCount()}, noise.markers = {0, 0, -1, noise.frameCount()};
   ASSERT_EQ(WriteWavFile(tone, dir.File("tone.wav")) | WriteWavFile(noise, dir.File("noise.wav")), kOk);
   auto tavrin = [&](const std::string& args) {
     return RunCommand("cd \"" + dir.path().string() + "\" && \"" TAVRIN_CLI_PATH "\" " + args, dir.File("stderr.txt"));
@@ -42,7 +40,6 @@ TEST(AnalysisCommands, AddAppliesPitchAndLoopOnlyWhenAskedAnalyzeReportsThem) {
   EXPECT_TRUE(s.rootNote == 69 && std::abs(s.transpose - 30) <= 1) << int{s.transpose};
   EXPECT_TRUE(s.loopOn && s.loopFlags == LoopFlags::kForward && s.markers.loop > 0 && s.markers.loop < s.markers.end);
   EXPECT_NE(tavrin("info c.qz --json").out.find("\"rootNote\": 69"), std::string::npos);
-
   const CommandRun r = tavrin("analyze tone.wav --json");
   for (const char* part : {"\"pitched\": true", "\"note\": 69", "\"noteName\": \"A4\"", "\"cents\": -30.", "\"seamErrorDb\": -"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part << " in " << r.out;

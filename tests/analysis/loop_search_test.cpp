@@ -39,20 +39,16 @@ TEST(LoopSearch, SeamsContinueTheWaveformOfDriftingTones) {
       const LoopCandidate& best = found.front();
       EXPECT_TRUE(best.end <= search.to && best.loop < best.end && SeamDb(x, best.loop, best.end) <= c.limitDb) << note;
       worst = std::max(worst, SeamDb(x, best.loop, best.end));
+      for (std::size_t i = 2; i < found.size(); ++i) EXPECT_LE(found[i - 1].errorDb, found[i].errorDb);  // after the first, by score
       naiveWorst = std::max(naiveWorst, SeamDb(x, best.end - std::lround(31250.0 / hz), best.end));
     }
     std::printf("shape %d vibrato %2.0f: worst seam %.1f dB, naive %.1f dB\n", int(c.shape), c.vibrato, worst, naiveWorst);
   }
-}
-
-TEST(LoopSearch, ShortestGoodLoopFirstOthersByScoreNoiseFindsNothingGood) {
-  const std::vector<float> x = MakeTone(Shape::kSine, 31250.0 / 50.0, {});
+  // A pure tone of 50 frames a period repeats after every one: the first loop is short; noise finds no good one.
+  const std::vector<float> x = MakeTone(Shape::kSine, 31250.0 / 50.0, {}), noise = MakeTone(Shape::kNoise, 0.0, {});
   std::vector<LoopCandidate> found;
-  ASSERT_TRUE(FindLoops(x.data(), x.size(), {-1, -1, 50.0}, found) == kOk && found.size() >= 3);
-  EXPECT_LE(found.front().end - found.front().loop, 100);
-  EXPECT_NEAR(found.front().periods, std::round(found.front().periods), 0.01);
-  for (std::size_t i = 2; i < found.size(); ++i) EXPECT_LE(found[i - 1].errorDb, found[i].errorDb);
-  const std::vector<float> noise = MakeTone(Shape::kNoise, 0.0, {0.0, -200.0, 0.0, 1.0}, 3);
+  ASSERT_TRUE(FindLoops(x.data(), x.size(), {-1, -1, 50.0}, found) == kOk && !found.empty());
+  EXPECT_TRUE(found.front().end - found.front().loop <= 100 && std::fabs(found.front().periods - std::round(found.front().periods)) < 0.01);
   ASSERT_EQ(FindLoops(noise.data(), noise.size(), {}, found), kOk);
   for (const LoopCandidate& c : found) EXPECT_GT(c.errorDb, -20.0);
 }
@@ -65,7 +61,7 @@ TEST(LoopSearch, CrossfadeSmoothsBadSeamsHoldsTheLevelAndTouchesNothingElse) {
     SampleData s;
     s.frames = MakeTone(c.shape, NoteHz(c.note), {c.vibrato, -200.0, -1.0});
     const std::vector<float> x = s.frames;  // as generated
-    const double period = 31250.0 / NoteHz(c.note);  // the naive loop, long enough for the fade
+    const double period = 31250.0 / NoteHz(c.note);  // the naive loop, long enough for the fade:
     const std::int64_t loop = kEnd - std::lround(std::ceil(kFade / period) * period);
     ApplyLoop(s, {loop, kEnd, 0.0, 1.0});
     ASSERT_EQ(CrossfadeLoop(s, kFade), kFade);

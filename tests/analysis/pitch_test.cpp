@@ -14,13 +14,13 @@ namespace {
 using namespace tavrin::testing;
 
 PitchEstimate Detect(const std::vector<float>& x) {
-  PitchEstimate p;
+  PitchEstimate p;  // stays unpitched if the detection fails
   return DetectPitch(x.data(), x.size(), 31250.0, p) == kOk ? p : PitchEstimate{};
 }
 
 // Steady sines take every note; the other 14 cases every third note, a
 // different third for each case, which keeps the sweep near 2 s.
-TEST(Pitch, FindsTheNoteAndCentsOfEveryShape) {
+TEST(Pitch, FindsTheNoteAndCentsOfEveryShapeAndNothingInNoise) {
   const char *names[] = {"sine", "saw", "square", "pluck", "inharmonic"}, *variants[] = {"", " vibrato", " noise"};
   std::uint64_t random = 15;
   int tones = 0, right = 0;
@@ -46,9 +46,7 @@ TEST(Pitch, FindsTheNoteAndCentsOfEveryShape) {
     tones += count, right += hits;
   }
   EXPECT_GE(right * 100, tones * 99);
-}
-
-TEST(Pitch, NoiseKickAndSilenceAreUnpitchedShortTonesAreNot) {
+  // Noise, a kick drum and silence are unpitched; a tone of 100 ms is not.
   EXPECT_FALSE(Detect(MakeTone(Shape::kNoise, 0.0, {0.0, -200.0, 0.0, 1.0}, 2)).pitched);
   EXPECT_FALSE(Detect(MakeTone(Shape::kKick, 0.0, {0.0, -200.0, 0.0, 0.5})).pitched);
   EXPECT_FALSE(Detect(std::vector<float>(20000, 0.0f)).pitched);
@@ -66,13 +64,11 @@ TEST(Pitch, ApplySetsRootAndTransposeThenTheLoopsOwn) {
   const PitchEstimate p = Detect(s.frames);
   s.transposeValid = false;
   EXPECT_TRUE(ApplyPitch(s, p) && s.rootNote == 57 && s.transpose == 30 && s.transposeValid) << int{s.transpose};
-  s.loopOn = true;
-  s.markers = {0, 0, 1000, 1100};
+  s.loopOn = true, s.markers = {0, 0, 1000, 1100};
   SampleData expected = s;
   AutomaticTranspose(expected);
   EXPECT_TRUE(ApplyPitch(s, p) && s.transpose == expected.transpose);
   s.markers.end = 1000 + std::lround(34.0 * 31250.0 / p.frequency);
-  s.rootNote = 40;
   EXPECT_TRUE(ApplyPitch(s, p) && std::abs(s.transpose - 30) <= 1) << int{s.transpose};
   s.rootNote = 40;  // as if edited
   EXPECT_FALSE(ApplyPitch(s, PitchEstimate{}));

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace tavrin::testing {
@@ -44,8 +45,7 @@ inline std::vector<float> MakeTone(Shape shape, double hz, const ToneOptions& o,
       for (int k = 1; k <= partials; ++k, gk *= g) {
         const double a = pluck ? std::sin(k * kPi * 0.23) / (k * k) : (shape == Shape::kSquare && k % 2 == 0) ? 0.0 : 1.0 / k;
         y[i] += a * gk * s1;
-        const double next = c2 * s1 - s0;
-        s0 = s1, s1 = next;
+        s0 = std::exchange(s1, c2 * s1 - s0);
       }
       y[i] *= pluck ? std::exp(-1.5 * t) : 1.0;
     }
