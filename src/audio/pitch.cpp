@@ -63,7 +63,7 @@ double Difference(const float* x, std::size_t window, std::size_t lag) {
 // The vertex of the parabola through (-1, a), (0, b), (1, c), as an offset.
 double ParabolaOffset(double a, double b, double c) {
   const double den = a - 2.0 * b + c;
-  if (den <= 0.0) return 0.0;
+  if (!(den > 0.0)) return 0.0;  // also NaN
   const double off = 0.5 * (a - c) / den;
   return std::clamp(off, -0.5, 0.5);
 }
@@ -197,7 +197,7 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
   if (starts.empty()) return kOk;
   double depth = 1.0;
   double period = PickPeriod(sum, cm, minLag, maxLag, depth);
-  if (period <= 0.0 || depth > kMaxUnpitchedDip) return kOk;
+  if (!(period > 0.0) || !(depth <= kMaxUnpitchedDip)) return kOk;  // NaN frames end here too
 
   // The windows must agree on the period within a semitone: a sweeping drum
   // or noise does not.

@@ -50,6 +50,7 @@ TEST(Pitch, FindsTheNoteAndCentsOfEveryShapeAndNothingInNoise) {
   EXPECT_FALSE(Detect(MakeTone(Shape::kNoise, 0.0, {0.0, -200.0, 0.0, 1.0}, 2)).pitched);
   EXPECT_FALSE(Detect(MakeTone(Shape::kKick, 0.0, {0.0, -200.0, 0.0, 0.5})).pitched);
   EXPECT_FALSE(Detect(std::vector<float>(20000, 0.0f)).pitched);
+  EXPECT_FALSE(Detect(std::vector<float>(20000, std::nanf(""))).pitched);
   const PitchEstimate p = Detect(MakeTone(Shape::kSaw, NoteHz(69), {0.0, -200.0, 0.0, 0.1}));
   EXPECT_TRUE(p.pitched && p.note == 69 && std::fabs(p.cents) < 3.0) << p.frequency;
 }
