@@ -145,8 +145,8 @@ int CmdAdd(const Args& args) {
   if (rest.size() < 4 || !ParseSoundKind(rest[1], type)) return Usage(kUsage);
   if (type == SoundType::Drumsound && rest.size() != 4) return Usage(kUsage);
   if (want.crossfadeFrames > 0 && !want.findLoop) return Usage(kUsage);
-  if (want.findLoop && type == SoundType::Drumsound) {
-    Fail("add", "--find-loop is for Multisounds; a Drumsound plays once");
+  if (want.detectRoot && type == SoundType::Drumsound) {
+    Fail("add", "--detect-root is for Multisounds; the card keeps no root note for a Drumsound");
     return 2;
   }
   const std::string_view cardPath = rest[0];

@@ -25,9 +25,10 @@ TEST(AnalysisCommands, AddAppliesPitchAndLoopOnlyWhenAskedAnalyzeReportsThem) {
   };
   ASSERT_EQ(tavrin("add c.qz --multi Plain tone.wav").status, 0);
   ASSERT_EQ(tavrin("add c.qz --multi Tone tone.wav --detect-root --find-loop --crossfade 20").status, 0);
+  ASSERT_EQ(tavrin("add c.qz --drum Drum tone.wav --find-loop").status, 0);
   const CommandRun unpitched = tavrin("add c.qz --multi Noise noise.wav --detect-root");
   EXPECT_NE(unpitched.out.find("no pitch found"), std::string::npos) << unpitched.out;
-  for (const char* refused : {"--drum D tone.wav --find-loop", "--multi M tone.wav --crossfade 20",
+  for (const char* refused : {"--drum D tone.wav --detect-root", "--multi M tone.wav --crossfade 20",
                               "--multi M tone.wav --find-loop --crossfade 0", "--multi M tone.wav --find-loop --crossfade"}) {
     EXPECT_EQ(tavrin(std::string("add c.qz ") + refused).status, 2) << refused;
   }
@@ -40,6 +41,8 @@ TEST(AnalysisCommands, AddAppliesPitchAndLoopOnlyWhenAskedAnalyzeReportsThem) {
   EXPECT_TRUE(s.rootNote == 69 && std::abs(s.transpose - 30) <= 1) << int{s.transpose};
   EXPECT_TRUE(s.loopOn && s.loopFlags == LoopFlags::kForward && s.markers.loop > 0 && s.markers.loop < s.markers.end);
   EXPECT_NE(tavrin("info c.qz --json").out.find("\"rootNote\": 69"), std::string::npos);
+  const SampleData& drum = doc.drumsounds.at(0).samples.at(0);  // not the import's 5 frames at the end
+  EXPECT_TRUE(drum.loopOn && drum.markers.end - drum.markers.loop > 5);
   const CommandRun r = tavrin("analyze tone.wav --json");
   for (const char* part : {"\"pitched\": true", "\"note\": 69", "\"noteName\": \"A4\"", "\"cents\": -30.", "\"seamErrorDb\": -"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part << " in " << r.out;
