@@ -19,6 +19,7 @@ int CmdImage(const Args& args);
 int CmdAdd(const Args& args);
 int CmdExport(const Args& args);
 int CmdImport(const Args& args);
+int CmdAnalyze(const Args& args);
 int CmdDevices(const Args& args);
 int CmdSend(const Args& args);
 int CmdBanks(const Args& args);

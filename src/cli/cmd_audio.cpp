@@ -1,14 +1,18 @@
 // Sample commands: add (import files into a new sound of a card-file),
-// export (a sound's samples as WAV files), import (one import as JSON).
+// export (a sound's samples as WAV files), import (one import as JSON),
+// analyze (a file's pitch and loop candidates).
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/alloc.h"
 #include "base/file_io.h"
 #include "audio/export.h"
 #include "audio/import.h"
+#include "audio/loop_search.h"
+#include "audio/pitch.h"
 #include "card/card_file.h"
 #include "cli/cli.h"
 #include "cli/json.h"
@@ -60,19 +64,77 @@ bool ParseSoundKind(std::string_view flag, SoundType& type) {
   return false;
 }
 
+// What `add` does to each imported sample beyond the import itself.
+struct AddAnalysis {
+  bool detectRoot = false;
+  bool findLoop = false;
+  std::int64_t crossfadeFrames = 0;
+};
+
+// Crossfade lengths: 1 ms to 1 s, in card frames.
+bool ParseCrossfade(std::string_view text, std::int64_t& frames) {
+  unsigned long long ms = 0;
+  if (!ParseUnsigned(text, ms) || ms == 0 || ms > 1000) return false;
+  frames = static_cast<std::int64_t>(ms) * kCardRate / 1000;
+  return true;
+}
+
+// The pitch of a sample and, when asked, its loop candidates (in the region
+// from the end of its attack to its end marker).
+Result Analyze(const SampleData& s, bool loops, PitchEstimate& pitch, std::vector<LoopCandidate>& found) {
+  found.clear();
+  if (Result r = DetectPitch(s.frames.data(), s.frames.size(), kCardRate, pitch)) return r;
+  if (!loops) return kOk;
+  LoopSearchOptions options;
+  options.to = s.markers.end;
+  options.period = pitch.pitched ? kCardRate / pitch.frequency : 0.0;
+  return FindLoops(s.frames.data(), s.frames.size(), options, found);
+}
+
+// Applies --find-loop, --crossfade and --detect-root to a freshly imported
+// sample; what could not be done is said on standard output.
+Result ApplyAnalysis(SampleData& s, const AddAnalysis& want, std::string_view file) {
+  PitchEstimate pitch;
+  std::vector<LoopCandidate> found;
+  if (Result r = Analyze(s, want.findLoop, pitch, found)) return r;
+  const int width = static_cast<int>(file.size());
+  if (want.findLoop) {
+    if (found.empty()) {
+      std::printf("%.*s: no loop found; the sample keeps its loop settings\n", width, file.data());
+    } else {
+      ApplyLoop(s, found.front());
+      if (want.crossfadeFrames > 0) CrossfadeLoop(s, want.crossfadeFrames);
+      AutomaticTranspose(s);  // as the import does for a file's loop
+    }
+  }
+  if (want.detectRoot && !ApplyPitch(s, pitch)) {
+    std::printf("%.*s: no pitch found (noise or a drum?); the root note stays as it was\n", width, file.data());
+  }
+  return kOk;
+}
+
 }  // namespace
 
 // How long `add` waits for another program updating the same card-file.
 constexpr unsigned kLockWaitMs = 10000;
 
 int CmdAdd(const Args& args) {
-  constexpr const char* kUsage = "add CARD.qz (--multi NAME FILE... | --drum NAME FILE) [--keep-going]";
+  constexpr const char* kUsage =
+      "add CARD.qz (--multi NAME FILE... | --drum NAME FILE) [--keep-going] [--detect-root] [--find-loop [--crossfade MS]]";
   // Every option is checked before anything is read or written.
   bool keepGoing = false;
+  AddAnalysis want;
   Args rest;
-  for (std::string_view a : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view a = args[i];
     if (a == "--keep-going") {
       keepGoing = true;
+    } else if (a == "--detect-root") {
+      want.detectRoot = true;
+    } else if (a == "--find-loop") {
+      want.findLoop = true;
+    } else if (a == "--crossfade") {
+      if (i + 1 >= args.size() || !ParseCrossfade(args[++i], want.crossfadeFrames)) return Usage(kUsage);
     } else if (rest.size() != 1 && a.starts_with("--")) {
       return Usage(kUsage);
     } else if (TryPushBack(rest, a) != kOk) {
@@ -82,6 +144,11 @@ int CmdAdd(const Args& args) {
   SoundType type = SoundType::Multisound;
   if (rest.size() < 4 || !ParseSoundKind(rest[1], type)) return Usage(kUsage);
   if (type == SoundType::Drumsound && rest.size() != 4) return Usage(kUsage);
+  if (want.crossfadeFrames > 0 && !want.findLoop) return Usage(kUsage);
+  if (want.detectRoot && type == SoundType::Drumsound) {
+    Fail("add", "--detect-root is for Multisounds; the card keeps no root note for a Drumsound");
+    return 2;
+  }
   const std::string_view cardPath = rest[0];
 
   // Held from load to save, so that two programs adding to the same card
@@ -104,7 +171,11 @@ int CmdAdd(const Args& args) {
   sound.name.assign(rest[2]);  // cut as the card stores names
   std::size_t failed = 0;
   for (std::size_t i = 3; i < rest.size(); ++i) {
-    const Result r = ImportSampleFile(sound, AbsolutePath(rest[i]));
+    Result r = ImportSampleFile(sound, AbsolutePath(rest[i]));
+    if (r == kOk && (want.detectRoot || want.findLoop)) {
+      r = ApplyAnalysis(sound.samples.back(), want, rest[i]);
+      if (r != kOk) sound.samples.pop_back();
+    }
     if (r != kOk) {
       Fail(rest[i], FileErrorText(r));
       ++failed;
@@ -172,6 +243,70 @@ int CmdImport(const Args& args) {
   options.framesFloat = true;
   WriteSampleJson(stdout, sound.samples.front(), options, 0);
   std::fputc('\n', stdout);
+  return 0;
+}
+
+int CmdAnalyze(const Args& args) {
+  constexpr const char* kUsage = "analyze FILE [--json]";
+  std::string_view path;
+  bool json = false;
+  for (std::string_view a : args) {
+    if (a == "--json") {
+      json = true;
+    } else if (path.empty() && !a.starts_with("--")) {
+      path = a;
+    } else {
+      return Usage(kUsage);
+    }
+  }
+  if (path.empty()) return Usage(kUsage);
+  Sound sound;
+  if (Result r = ImportSampleFile(sound, AbsolutePath(path))) return Fail(path, FileErrorText(r));
+  const SampleData& s = sound.samples.front();
+  PitchEstimate pitch;
+  std::vector<LoopCandidate> found;
+  if (Result r = Analyze(s, true, pitch, found)) return Fail(path, FileErrorText(r));
+  const Utf8View name = NoteName(pitch.note);
+  if (json) {
+    std::printf("{\n  \"file\": ");
+    WriteJsonString(stdout, path);
+    std::printf(",\n  \"frames\": %lld,\n  \"rate\": %u,\n  \"pitch\": ", static_cast<long long>(s.frameCount()),
+                static_cast<unsigned>(kCardRate));
+    if (pitch.pitched) {
+      std::printf("{\"pitched\": true, \"frequency\": %.3f, \"note\": %u, \"noteName\": ", pitch.frequency,
+                  static_cast<unsigned>(pitch.note));
+      WriteJsonString(stdout, name);
+      std::printf(", \"cents\": %.1f, \"confidence\": %.3f}", pitch.cents, pitch.confidence);
+    } else {
+      std::printf("{\"pitched\": false}");
+    }
+    std::printf(",\n  \"loops\": [");
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      const LoopCandidate& c = found[i];
+      std::printf("%s\n    {\"loop\": %lld, \"end\": %lld, \"length\": %lld, \"periods\": %.2f, \"seamErrorDb\": %.1f}",
+                  i == 0 ? "" : ",", static_cast<long long>(c.loop), static_cast<long long>(c.end),
+                  static_cast<long long>(c.end - c.loop), c.periods, c.errorDb);
+    }
+    std::printf("%s]\n}\n", found.empty() ? "" : "\n  ");
+    return 0;
+  }
+  if (pitch.pitched) {
+    std::printf("pitch: %.2f Hz, %.*s %+.1f cents (confidence %.2f)\n", pitch.frequency, static_cast<int>(name.size()),
+                name.data(), pitch.cents, pitch.confidence);
+  } else {
+    std::printf("pitch: none found (noise or a drum?)\n");
+  }
+  if (found.empty()) {
+    std::printf("loops: none found\n");
+  } else {
+    std::printf("loops, in frames at %u Hz (the first is the one --find-loop takes):\n", static_cast<unsigned>(kCardRate));
+  }
+  for (const LoopCandidate& c : found) {
+    std::printf("  loop %lld end %lld: %lld frames", static_cast<long long>(c.loop), static_cast<long long>(c.end),
+                static_cast<long long>(c.end - c.loop));
+    if (c.periods > 0.0) std::printf(", %.2f periods", c.periods);
+    std::printf(", seam error %.1f dB\n", c.errorDb);
+  }
   return 0;
 }
 

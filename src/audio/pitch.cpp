@@ -1,0 +1,284 @@
+// Pitch detection with a YIN-style difference function: the squared
+// difference of the signal and itself shifted by a lag, normalised by its
+// running mean, summed over several windows of the steady part. The first dip
+// under a threshold gives the period (a lower octave dips as deep, a higher
+// one does not dip at all, so taking the first avoids octave errors); the
+// same function at a multiple of that period then refines it to a small
+// fraction of a frame.
+#include "audio/pitch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "base/alloc.h"
+
+namespace tavrin {
+namespace {
+
+constexpr std::size_t kBlock = 256;          // level blocks for attack and silence
+constexpr std::size_t kWindow = 1024;        // integration window of the difference function
+constexpr std::size_t kWindows = 10;         // windows spread over the steady part
+constexpr std::size_t kRefineLag = 2560;     // longest lag used to refine the period
+constexpr double kMinHz = 25.0;
+constexpr double kMaxHz = 4000.0;
+constexpr double kDipThreshold = 0.15;       // normalised difference that counts as a period
+constexpr double kMaxUnpitchedDip = 0.45;    // shallower than this: no period
+constexpr double kAgreement = 0.6;           // share of windows that must agree
+constexpr double kRepeatDepth = 0.05;        // difference against level that still counts as a repeat
+
+double Energy(const float* x, std::size_t n) {
+  double a = 0.0, b = 0.0;
+  std::size_t i = 0;
+  for (; i + 1 < n; i += 2) {
+    a += static_cast<double>(x[i]) * x[i];
+    b += static_cast<double>(x[i + 1]) * x[i + 1];
+  }
+  if (i < n) a += static_cast<double>(x[i]) * x[i];
+  return a + b;
+}
+
+// Sum over the window of (x[j] - x[j + lag])^2, with four partial sums.
+double Difference(const float* x, std::size_t window, std::size_t lag) {
+  const float* y = x + lag;
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  std::size_t j = 0;
+  for (; j + 4 <= window; j += 4) {
+    const double d0 = static_cast<double>(x[j]) - y[j];
+    const double d1 = static_cast<double>(x[j + 1]) - y[j + 1];
+    const double d2 = static_cast<double>(x[j + 2]) - y[j + 2];
+    const double d3 = static_cast<double>(x[j + 3]) - y[j + 3];
+    s0 += d0 * d0;
+    s1 += d1 * d1;
+    s2 += d2 * d2;
+    s3 += d3 * d3;
+  }
+  for (; j < window; ++j) {
+    const double d = static_cast<double>(x[j]) - y[j];
+    s0 += d * d;
+  }
+  return (s0 + s1) + (s2 + s3);
+}
+
+// The vertex of the parabola through (-1, a), (0, b), (1, c), as an offset.
+double ParabolaOffset(double a, double b, double c) {
+  const double den = a - 2.0 * b + c;
+  if (!(den > 0.0)) return 0.0;  // also NaN
+  const double off = 0.5 * (a - c) / den;
+  return std::clamp(off, -0.5, 0.5);
+}
+
+// Turns d (lags 0..maxLag) into the cumulative-mean-normalised difference and
+// returns the period in frames (0 when none) and its depth.
+double PickPeriod(const std::vector<double>& d, std::vector<double>& cm, std::size_t minLag, std::size_t maxLag,
+                  double& depth) {
+  cm[0] = 1.0;
+  double running = 0.0;
+  for (std::size_t t = 1; t <= maxLag; ++t) {
+    running += d[t];
+    cm[t] = running > 0.0 ? d[t] * static_cast<double>(t) / running : 1.0;
+  }
+  std::size_t best = 0;
+  for (std::size_t t = minLag; t < maxLag; ++t) {
+    if (cm[t] < kDipThreshold) {
+      while (t + 1 < maxLag && cm[t + 1] < cm[t]) ++t;
+      best = t;
+      break;
+    }
+  }
+  if (best == 0) {
+    best = minLag;
+    for (std::size_t t = minLag; t < maxLag; ++t) {
+      if (cm[t] < cm[best]) best = t;
+    }
+  }
+  depth = cm[best];
+  if (best <= minLag || best >= maxLag) return 0.0;
+  return static_cast<double>(best) + ParabolaOffset(cm[best - 1], cm[best], cm[best + 1]);
+}
+
+// Two passes of a band-pass biquad (Q 1.5, unity gain at `cycles` per frame).
+void BandPass(const float* in, std::size_t n, double cycles, float* out) {
+  const double w = 2.0 * 3.14159265358979323846 * std::min(cycles, 0.45);
+  const double alpha = std::sin(w) / (2.0 * 1.5);
+  const double a0 = 1.0 + alpha, b0 = alpha / a0, b2 = -alpha / a0;
+  const double a1 = -2.0 * std::cos(w) / a0, a2 = (1.0 - alpha) / a0;
+  for (std::size_t i = 0; i < n; ++i) out[i] = in[i];
+  for (int pass = 0; pass < 2; ++pass) {
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const double x0 = out[i];
+      const double y0 = b0 * x0 + b2 * x2 - a1 * y1 - a2 * y2;
+      x2 = x1;
+      x1 = x0;
+      y2 = y1;
+      y1 = y0;
+      out[i] = static_cast<float>(y0);
+    }
+  }
+}
+
+}  // namespace
+
+std::size_t SteadyStart(const float* frames, std::size_t count) {
+  if (frames == nullptr || count == 0) return 0;
+  double peak = 0.0;
+  for (std::size_t b = 0; b < count; b += kBlock) peak = std::max(peak, Energy(frames + b, std::min(kBlock, count - b)));
+  if (peak <= 0.0) return 0;
+  std::size_t b = 0;
+  while (b < count && Energy(frames + b, std::min(kBlock, count - b)) < 0.5 * peak) b += kBlock;
+  // Past the block that comes near the peak, and a little further for the
+  // transient of a pluck or a hammer (at most 50 ms at the card's rate).
+  const std::size_t start = b + kBlock + std::min<std::size_t>(count / 10, 1563);
+  return std::min(start, count);
+}
+
+Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEstimate& out) {
+  out = PitchEstimate{};
+  if (frames == nullptr || count == 0 || !(rate > 0.0)) return kOk;
+  const std::size_t minLag = std::max<std::size_t>(2, static_cast<std::size_t>(rate / kMaxHz));
+  std::size_t maxLag = static_cast<std::size_t>(std::ceil(rate / kMinHz));
+  std::size_t window = kWindow;
+  std::size_t refineLag = std::max(kRefineLag, maxLag);
+  if (count < window + maxLag + 2) {
+    // A short sample: the longest period that two windows still fit.
+    maxLag = count / 2 > 2 ? count / 2 - 2 : 0;
+    window = count - maxLag - 2 < kWindow ? count - maxLag - 2 : kWindow;
+    if (maxLag < minLag + 2 || window < 32) return kOk;
+  }
+
+  // The loud part: from the end of the attack to the last block within 40 dB
+  // of the peak; windows lie where they fit, quiet ones are skipped.
+  double peak = 0.0;
+  std::size_t lastLoud = 0;
+  for (std::size_t b = 0; b < count; b += kBlock) peak = std::max(peak, Energy(frames + b, std::min(kBlock, count - b)));
+  if (peak <= 0.0) return kOk;
+  for (std::size_t b = 0; b < count; b += kBlock) {
+    if (Energy(frames + b, std::min(kBlock, count - b)) >= peak * 1e-4) lastLoud = std::min(count, b + kBlock);
+  }
+  std::size_t from = SteadyStart(frames, count);
+  std::size_t span = window + refineLag + 2;
+  if (lastLoud < from + span) {
+    refineLag = maxLag;
+    span = window + maxLag + 2;
+    if (lastLoud < from + span) from = lastLoud > span ? lastLoud - span : 0;
+    if (from + span > count) from = count - span;
+  }
+  const std::size_t stop = std::max(std::min(lastLoud, count), from + span);
+  const std::size_t room = stop - from - span;
+  const std::size_t windows = room == 0 ? 1 : kWindows;
+
+  std::vector<double> d, sum, cm;
+  std::vector<double> periods;
+  std::vector<std::size_t> starts;
+  if (TryResize(d, maxLag + 1) || TryResize(sum, maxLag + 1) || TryResize(cm, maxLag + 1) ||
+      TryReserve(periods, windows) || TryReserve(starts, windows)) {
+    return kOutOfMemory;
+  }
+  double windowFloor = 0.0;
+  for (std::size_t k = 0; k < windows; ++k) {
+    const std::size_t at = from + (windows == 1 ? 0 : room * k / (windows - 1));
+    windowFloor = std::max(windowFloor, Energy(frames + at, window));
+  }
+  windowFloor *= 1e-3;  // windows 30 dB under the loudest one are silence
+  for (std::size_t k = 0; k < windows; ++k) {
+    const std::size_t at = from + (windows == 1 ? 0 : room * k / (windows - 1));
+    const float* x = frames + at;
+    if (Energy(x, window) < windowFloor || windowFloor <= 0.0) continue;
+    d[0] = 0.0;
+    for (std::size_t t = 1; t <= maxLag; ++t) {
+      d[t] = Difference(x, window, t);
+      sum[t] += d[t];
+    }
+    double depth = 1.0;
+    periods.push_back(PickPeriod(d, cm, minLag, maxLag, depth));  // reserved above
+    starts.push_back(at);
+  }
+  if (starts.empty()) return kOk;
+  double depth = 1.0;
+  double period = PickPeriod(sum, cm, minLag, maxLag, depth);
+  if (!(period > 0.0) || !(depth <= kMaxUnpitchedDip)) return kOk;  // NaN frames end here too
+
+  // The windows must agree on the period within a semitone: a sweeping drum
+  // or noise does not.
+  std::size_t agree = 0;
+  for (double p : periods) {
+    if (p > 0.0 && std::fabs(std::log2(p / period)) < 1.0 / 12.0) ++agree;
+  }
+  if (static_cast<double>(agree) < kAgreement * static_cast<double>(periods.size())) return kOk;
+
+  // Refine over the whole steady part (up to 2 s), so that vibrato averages
+  // out, on the signal band-passed around the fundamental, so that stretched
+  // upper partials (a piano's) do not pull the period; a periodic signal keeps
+  // its period through the filter. At growing multiples of the period the same
+  // interpolation error is that many times smaller in the period.
+  const std::size_t stopAt = std::min(lastLoud, count);
+  const std::size_t warm = std::min<std::size_t>(from, static_cast<std::size_t>(8.0 * period));
+  const std::size_t length = std::min<std::size_t>(stopAt - from > refineLag + window ? stopAt - from - refineLag : window, 62500);
+  std::vector<float> band;
+  if (TryResize(band, warm + length + refineLag)) return kOutOfMemory;
+  if (from + length + refineLag > count) return kOk;  // cannot happen: span fits
+  BandPass(frames + from - warm, band.size(), 1.0 / period, band.data());
+  const float* x = band.data() + warm;
+  for (std::size_t k = 1; static_cast<double>(k) * period + 8.0 <= static_cast<double>(refineLag); k *= 2) {
+    auto lag = static_cast<std::size_t>(std::lround(static_cast<double>(k) * period));
+    double here = Difference(x, length, lag);
+    double below = Difference(x, length, lag - 1);
+    double above = Difference(x, length, lag + 1);
+    for (int step = 0; step < 64 && (below < here || above < here); ++step) {
+      if (below < above) {
+        if (lag - 1 <= minLag) break;
+        above = here;
+        here = below;
+        --lag;
+        below = Difference(x, length, lag - 1);
+      } else {
+        if (lag + 2 > refineLag) break;
+        below = here;
+        here = above;
+        ++lag;
+        above = Difference(x, length, lag + 1);
+      }
+    }
+    // Vibrato makes the waveform stop repeating at long lags; the period
+    // from shorter ones stands then.
+    const double level = Energy(x, length) + Energy(x + lag, length);
+    if (!(here <= kRepeatDepth * level) || std::fabs(static_cast<double>(lag) - static_cast<double>(k) * period) > 0.25 * period) {
+      break;
+    }
+    period = (static_cast<double>(lag) + ParabolaOffset(below, here, above)) / static_cast<double>(k);
+  }
+
+  out.pitched = true;
+  out.frequency = rate / period;
+  out.confidence = std::clamp(1.0 - depth, 0.0, 1.0);
+  const double noteValue = 69.0 + 12.0 * std::log2(out.frequency / 440.0);
+  const long note = std::clamp(std::lround(noteValue), 0L, 127L);
+  out.note = static_cast<std::uint8_t>(note);
+  out.cents = 1200.0 * std::log2(out.frequency / NoteTable()[static_cast<std::size_t>(note)].frequency);
+  return kOk;
+}
+
+bool ApplyPitch(SampleData& sample, const PitchEstimate& pitch) {
+  if (!pitch.pitched || !(pitch.frequency > 0.0)) return false;
+  sample.rootNote = pitch.note;
+  sample.transpose = static_cast<std::int8_t>(std::clamp(-std::lround(pitch.cents), -120L, 120L));
+  sample.transposeValid = true;
+  if (!sample.loopOn) return true;
+  AutomaticTranspose(sample);
+  // The automatic transpose counts the loop's cycles at the root note's
+  // period; a loop of many cycles of a sound well off that note holds one
+  // cycle more or less than it counts, and the transpose would be off by a
+  // whole cycle's worth. With the pitch known the count is the measured one.
+  const double length = static_cast<double>(sample.markers.end) - static_cast<double>(sample.markers.loop);
+  const double rootHz = NoteTable()[sample.rootNote].frequency;
+  const double counted = std::round(length / (kCardRate / std::round(rootHz)));
+  const double measured = std::round(length * pitch.frequency / kCardRate);
+  if (length <= 0.0 || measured < 1.0 || measured == counted) return true;
+  const double t = std::trunc(1200.0 * std::log2(rootHz / (kCardRate * measured / length)));
+  sample.transpose = static_cast<std::int8_t>(std::clamp(t, -120.0, 120.0));
+  sample.transposeValid = t >= -120.0 && t <= 120.0;
+  return true;
+}
+
+}  // namespace tavrin

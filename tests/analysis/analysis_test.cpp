@@ -1,0 +1,249 @@
+// Pitch detection, loop search and crossfade on generated sounds, and the
+// commands that use them: five tone shapes over notes 24..96, steady, with
+// vibrato, with noise, detuned by a seeded random amount; loops against the
+// naive loop at the same place; `analyze` and `add --detect-root --find-loop`.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "audio/export.h"
+#include "audio/loop_search.h"
+#include "audio/pitch.h"
+#include "card/card_file.h"
+#include "support/command.h"
+
+namespace tavrin {
+namespace {
+
+using namespace tavrin::testing;
+
+enum class Shape { kSine, kSaw, kSquare, kPluck, kInharmonic, kNoise, kKick };
+struct ToneOptions {  // vibrato +- cents at 5.5 Hz, white noise against the tone's level
+  double vibratoCents = 0.0, noiseDb = -200.0, driftDbPerSecond = 0.0, seconds = 0.8;
+};
+
+// Reproducible on every standard library: xorshift, [0, 1).
+double Uniform(std::uint64_t& s) {
+  s ^= s << 13, s ^= s >> 7, s ^= s << 17;
+  return static_cast<double>(s >> 11) / 9007199254740992.0;
+}
+
+double NoteHz(double note) { return 440.0 * std::exp2((note - 69.0) / 12.0); }
+
+std::vector<float> MakeTone(Shape shape, double hz, const ToneOptions& o, std::uint64_t seed = 1) {
+  constexpr double kRate = 31250.0, kPi = 3.14159265358979323846;
+  const auto n = static_cast<std::size_t>(o.seconds * kRate);
+  const bool pluck = shape == Shape::kPluck;
+  std::uint64_t random = seed * 2654435761u + 1;
+  std::vector<double> y(n);
+  double phase = 0.0, level = 0.0;  // of the fundamental
+  for (std::size_t i = 0; i < n; ++i) {
+    const double t = static_cast<double>(i) / kRate;
+    if (shape == Shape::kKick) {  // 160 Hz sweeping to 45 Hz, fast decay
+      phase += 2.0 * kPi * (45.0 + 115.0 * std::exp(-t / 0.04)) / kRate;
+      y[i] = std::exp(-t / 0.06) * std::sin(phase);
+    } else if (shape == Shape::kInharmonic) {  // partial k at k sqrt(1 + B k^2), decaying
+      for (int k = 1; k <= 8; ++k) y[i] += std::exp(-(1.0 + 0.3 * k) * t) * std::sin(k * std::sqrt(1.0 + 0.0004 * k * k) * phase) / k;
+    } else if (shape != Shape::kNoise) {  // sin(k x) by 2 cos(x) sin((k-1) x) - sin((k-2) x)
+      const int partials = shape == Shape::kSine ? 1 : static_cast<int>(6000.0 / hz);
+      const double c2 = 2.0 * std::cos(phase), g = pluck ? std::exp(-0.4 * t) : 1.0;
+      double s1 = std::sin(phase), s0 = 0.0, gk = g;
+      for (int k = 1; k <= partials; ++k, gk *= g) {
+        const double a = pluck ? std::sin(k * kPi * 0.23) / (k * k) : (shape == Shape::kSquare && k % 2 == 0) ? 0.0 : 1.0 / k;
+        y[i] += a * gk * s1;
+        s0 = std::exchange(s1, c2 * s1 - s0);
+      }
+      y[i] *= pluck ? std::exp(-1.5 * t) : 1.0;
+    }
+    if (shape != Shape::kKick) phase += 2.0 * kPi * hz * std::exp2(o.vibratoCents / 1200.0 * std::sin(2.0 * kPi * 5.5 * t)) / kRate;
+    const bool struck = pluck || shape == Shape::kInharmonic || shape == Shape::kKick;
+    if (struck && i < (shape == Shape::kKick ? 60u : 156u)) y[i] += Uniform(random) - 0.5;  // the strike
+    if (shape == Shape::kNoise) y[i] = Uniform(random) - 0.5;
+    level += y[i] * y[i];
+  }
+  level = std::sqrt(level / static_cast<double>(n));
+  const double noise = std::pow(10.0, o.noiseDb / 20.0) * std::sqrt(3.0);
+  std::vector<float> out(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double drift = std::pow(10.0, o.driftDbPerSecond * static_cast<double>(i) / kRate / 20.0);
+    out[i] = static_cast<float>((drift * y[i] / level + noise * (Uniform(random) * 2.0 - 1.0)) / 3.0);
+  }
+  return out;
+}
+
+PitchEstimate Detect(const std::vector<float>& x) {
+  PitchEstimate p;  // stays unpitched if the detection fails
+  return DetectPitch(x.data(), x.size(), 31250.0, p) == kOk ? p : PitchEstimate{};
+}
+
+// Steady sines take every note; the other 14 cases every third note, a
+// different third for each case, which keeps the sweep near 2 s.
+TEST(Pitch, FindsTheNoteAndCentsOfEveryShapeAndNothingInNoise) {
+  const char *names[] = {"sine", "saw", "square", "pluck", "inharmonic"}, *variants[] = {"", " vibrato", " noise"};
+  std::uint64_t random = 15;
+  int tones = 0, right = 0;
+  for (int c = 0; c < 15; ++c) {
+    const Shape shape = static_cast<Shape>(c % 5);
+    const int variant = c / 5, step = c == 0 ? 1 : 3;
+    const ToneOptions options{variant == 1 ? 20.0 : 0.0, variant == 2 ? -30.0 : -200.0};
+    int octaveErrors = 0, count = 0, hits = 0;
+    double worst = 0.0;  // cents, of the tones with the right note
+    for (int note = 24 + c % step; note <= 96; note += step, ++count) {
+      const double cents = Uniform(random) * 90.0 - 45.0, hz = NoteHz(note + cents / 100.0);
+      const PitchEstimate p = Detect(MakeTone(shape, hz, options, static_cast<std::uint64_t>(note)));
+      const double error = p.pitched ? 1200.0 * std::log2(p.frequency / hz) : 1e9;
+      octaveErrors += std::fabs(std::fabs(error) - 1200.0) < 100.0;
+      const bool hit = p.pitched && p.note == note && p.confidence > 0.5;
+      EXPECT_TRUE(hit && std::fabs(p.cents - cents) <= (variant == 1 ? 8.0 : 3.0))
+          << names[c % 5] << variants[variant] << " note " << note << ": " << p.frequency << " Hz, " << p.cents << " cents";
+      hits += hit;
+      worst = hit ? std::max(worst, std::fabs(error)) : worst;
+    }
+    EXPECT_TRUE(octaveErrors == 0 || (shape != Shape::kPluck && shape != Shape::kInharmonic));
+    std::printf("%-10s%-9s %2d/%2d right notes, worst %.2f cents\n", names[c % 5], variants[variant], hits, count, worst);
+    tones += count, right += hits;
+  }
+  EXPECT_GE(right * 100, tones * 99);
+  // Noise, a kick drum and silence are unpitched; a tone of 100 ms is not.
+  EXPECT_FALSE(Detect(MakeTone(Shape::kNoise, 0.0, {0.0, -200.0, 0.0, 1.0}, 2)).pitched);
+  EXPECT_FALSE(Detect(MakeTone(Shape::kKick, 0.0, {0.0, -200.0, 0.0, 0.5})).pitched);
+  EXPECT_FALSE(Detect(std::vector<float>(20000, 0.0f)).pitched);
+  EXPECT_FALSE(Detect(std::vector<float>(20000, std::nanf(""))).pitched);
+  const PitchEstimate p = Detect(MakeTone(Shape::kSaw, NoteHz(69), {0.0, -200.0, 0.0, 0.1}));
+  EXPECT_TRUE(p.pitched && p.note == 69 && std::fabs(p.cents) < 3.0) << p.frequency;
+}
+
+// A tone 30 cents flat gets +30; with the loop on, the loop's length decides:
+// 100 frames as the automatic transpose has it; 34 periods of the flat tone
+// (where it counts 35 cycles of A3) from the measured period; unpitched
+// changes nothing.
+TEST(Pitch, ApplySetsRootAndTransposeThenTheLoopsOwn) {
+  SampleData s;
+  s.frames = MakeTone(Shape::kSaw, NoteHz(57 - 0.30), {});
+  const PitchEstimate p = Detect(s.frames);
+  s.transposeValid = false;
+  EXPECT_TRUE(ApplyPitch(s, p) && s.rootNote == 57 && s.transpose == 30 && s.transposeValid) << int{s.transpose};
+  s.loopOn = true, s.markers = {0, 0, 1000, 1100};
+  SampleData expected = s;
+  AutomaticTranspose(expected);
+  EXPECT_TRUE(ApplyPitch(s, p) && s.transpose == expected.transpose);
+  s.markers.end = 1000 + std::lround(34.0 * 31250.0 / p.frequency);
+  EXPECT_TRUE(ApplyPitch(s, p) && std::abs(s.transpose - 30) <= 1) << int{s.transpose};
+  s.rootNote = 40;  // as if edited
+  EXPECT_FALSE(ApplyPitch(s, PitchEstimate{}));
+  EXPECT_TRUE(s.rootNote == 40 && std::abs(s.transpose - 30) <= 1);
+}
+
+// RMS over 2 ms of a - b against the sample's RMS, in dB.
+double ErrorDb(const std::vector<float>& x, const float* a, const float* b) {
+  double d = 0.0, level = 0.0;
+  for (std::size_t i = 0; i < 62; ++i) d += (a[i] - b[i]) * (a[i] - b[i]) / 62.0;
+  for (float v : x) level += v * v / static_cast<double>(x.size());
+  return 10.0 * std::log10(std::max(d, 1e-24) / level);
+}
+// Looped playback after the seam against the sample's own continuation.
+double SeamDb(const std::vector<float>& x, std::int64_t loop, std::int64_t end) { return ErrorDb(x, &x[loop], &x[end]); }
+
+TEST(LoopSearch, SeamsContinueTheWaveformOfDriftingTones) {
+  const struct { Shape shape; double vibrato, limitDb; } cases[] = {
+      {Shape::kSine, 0.0, -40.0}, {Shape::kSaw, 0.0, -40.0}, {Shape::kSine, 20.0, -30.0}, {Shape::kSaw, 20.0, -30.0}};
+  std::uint64_t random = 99;
+  for (const auto& c : cases) {
+    double worst = -200.0, naiveWorst = -200.0;
+    for (int note = 28; note <= 96; note += 4) {
+      const double hz = NoteHz(note + Uniform(random) * 0.9 - 0.45);
+      const std::vector<float> x = MakeTone(c.shape, hz, {c.vibrato, -200.0, -0.1, 1.5});  // slow: 1 dB in 10 s
+      LoopSearchOptions search{-1, static_cast<std::int64_t>(x.size()) - 3000, 31250.0 / hz};  // room to measure past end
+      std::vector<LoopCandidate> found;
+      ASSERT_TRUE(FindLoops(x.data(), x.size(), search, found) == kOk && !found.empty());
+      const LoopCandidate& best = found.front();
+      EXPECT_TRUE(best.end <= search.to && best.loop < best.end && SeamDb(x, best.loop, best.end) <= c.limitDb) << note;
+      worst = std::max(worst, SeamDb(x, best.loop, best.end));
+      for (std::size_t i = 2; i < found.size(); ++i) EXPECT_LE(found[i - 1].errorDb, found[i].errorDb);  // after the first, by score
+      naiveWorst = std::max(naiveWorst, SeamDb(x, best.end - std::lround(31250.0 / hz), best.end));
+    }
+    std::printf("shape %d vibrato %2.0f: worst seam %.1f dB, naive %.1f dB\n", int(c.shape), c.vibrato, worst, naiveWorst);
+  }
+  // A pure tone of 50 frames a period repeats after every one: the first loop is short; noise finds no good one.
+  const std::vector<float> x = MakeTone(Shape::kSine, 31250.0 / 50.0, {}), noise = MakeTone(Shape::kNoise, 0.0, {});
+  std::vector<LoopCandidate> found;
+  ASSERT_TRUE(FindLoops(x.data(), x.size(), {-1, -1, 50.0}, found) == kOk && !found.empty());
+  EXPECT_TRUE(found.front().end - found.front().loop <= 100 && std::fabs(found.front().periods - std::round(found.front().periods)) < 0.01);
+  ASSERT_EQ(FindLoops(noise.data(), noise.size(), {}, found), kOk);
+  for (const LoopCandidate& c : found) EXPECT_GT(c.errorDb, -20.0);
+}
+
+TEST(LoopSearch, CrossfadeSmoothsBadSeamsHoldsTheLevelAndTouchesNothingElse) {
+  constexpr std::int64_t kFade = 625, kEnd = 20000;  // 20 ms
+  const struct { Shape shape; double note, vibrato; } cases[] = {
+      {Shape::kSaw, 45.3, 20.0}, {Shape::kSaw, 93.2, 0.0}, {Shape::kSine, 60.0, 20.0}, {Shape::kSquare, 71.4, 20.0}};
+  for (const auto& c : cases) {
+    SampleData s;
+    s.frames = MakeTone(c.shape, NoteHz(c.note), {c.vibrato, -200.0, -1.0});
+    const std::vector<float> x = s.frames;  // as generated
+    const double period = 31250.0 / NoteHz(c.note);  // the naive loop, long enough for the fade:
+    const std::int64_t loop = kEnd - std::lround(std::ceil(kFade / period) * period);
+    ApplyLoop(s, {loop, kEnd, 0.0, 1.0});
+    ASSERT_EQ(CrossfadeLoop(s, kFade), kFade);
+    EXPECT_TRUE(std::equal(x.begin(), x.begin() + kEnd - kFade, s.frames.begin()) &&
+                std::equal(x.begin() + kEnd, x.end(), s.frames.begin() + kEnd));
+    // The seam: 1 ms of the blend and 1 ms of the loop against the loop's own waveform.
+    std::vector<float> across(s.frames.begin() + kEnd - 31, s.frames.begin() + kEnd);
+    across.insert(across.end(), x.begin() + loop, x.begin() + loop + 31);
+    const double seam = ErrorDb(x, across.data(), &x[loop - 31]);
+    EXPECT_LE(seam, -35.0) << c.note;
+    std::printf("crossfade note %.1f: naive %.1f dB, faded %.1f dB\n", c.note, SeamDb(x, loop, kEnd), seam);
+    // The level holds through the blend (equal-power curves alone swell by 3 dB where both sides are alike).
+    double before = 0.0, after = 0.0;
+    for (std::int64_t i = kEnd - kFade; i < kEnd; ++i) before += x[i] * x[i], after += s.frames[i] * s.frames[i];
+    EXPECT_NEAR(10.0 * std::log10(after / before), 0.0, 1.0) << c.note;
+  }
+}
+
+#ifdef TAVRIN_CLI_PATH
+TEST(AnalysisCommands, AddAppliesPitchAndLoopOnlyWhenAskedAnalyzeReportsThem) {
+  TempDir dir;
+  SampleData tone, noise;
+  tone.frames = MakeTone(Shape::kSaw, NoteHz(69 - 0.30), {0.0, -200.0, 0.0, 1.5});  // A4, 30 cents flat
+  noise.frames = MakeTone(Shape::kNoise, 0.0, {});
+  tone.markers = {0, 0, -1, tone.frameCount()}, noise.markers = {0, 0, -1, noise.frameCount()};
+  ASSERT_EQ(WriteWavFile(tone, dir.File("tone.wav")) | WriteWavFile(noise, dir.File("noise.wav")), kOk);
+  auto tavrin = [&](const std::string& args) {
+    return RunCommand("cd \"" + dir.path().string() + "\" && \"" TAVRIN_CLI_PATH "\" " + args, dir.File("stderr.txt"));
+  };
+  ASSERT_EQ(tavrin("add c.qz --multi Plain tone.wav").status, 0);
+  ASSERT_EQ(tavrin("add c.qz --multi Tone tone.wav --detect-root --find-loop --crossfade 20").status, 0);
+  ASSERT_EQ(tavrin("add c.qz --drum Drum tone.wav --find-loop").status, 0);
+  const CommandRun unpitched = tavrin("add c.qz --multi Noise noise.wav --detect-root");
+  EXPECT_NE(unpitched.out.find("no pitch found"), std::string::npos) << unpitched.out;
+  for (const char* refused : {"--drum D tone.wav --detect-root", "--multi M tone.wav --crossfade 20",
+                              "--multi M tone.wav --find-loop --crossfade 0", "--multi M tone.wav --find-loop --crossfade"}) {
+    EXPECT_EQ(tavrin(std::string("add c.qz ") + refused).status, 2) << refused;
+  }
+  CardDocument doc;
+  ASSERT_EQ(LoadCardFile(dir.File("c.qz"), doc), kOk);
+  ASSERT_EQ(doc.multisounds.size(), 3u);
+  const SampleData& plain = doc.multisounds[0].samples.at(0);
+  const SampleData& s = doc.multisounds[1].samples.at(0);
+  EXPECT_TRUE(plain.rootNote == 12 && !plain.loopOn && doc.multisounds[2].samples.at(0).rootNote == 12);
+  EXPECT_TRUE(s.rootNote == 69 && std::abs(s.transpose - 30) <= 1) << int{s.transpose};
+  EXPECT_TRUE(s.loopOn && s.loopFlags == LoopFlags::kForward && s.markers.loop > 0 && s.markers.loop < s.markers.end);
+  EXPECT_NE(tavrin("info c.qz --json").out.find("\"rootNote\": 69"), std::string::npos);
+  const SampleData& drum = doc.drumsounds.at(0).samples.at(0);  // not the import's 5 frames at the end
+  EXPECT_TRUE(drum.loopOn && drum.markers.end - drum.markers.loop > 5);
+  const CommandRun r = tavrin("analyze tone.wav --json");
+  for (const char* part : {"\"pitched\": true", "\"note\": 69", "\"noteName\": \"A4\"", "\"cents\": -30.", "\"seamErrorDb\": -"}) {
+    EXPECT_NE(r.out.find(part), std::string::npos) << part << " in " << r.out;
+  }
+  EXPECT_NE(tavrin("analyze noise.wav").out.find("pitch: none found"), std::string::npos);
+  EXPECT_EQ(tavrin("analyze missing.wav").status, 1);
+}
+#endif
+
+}  // namespace
+}  // namespace tavrin
