@@ -323,6 +323,7 @@ TEST(AiffReader, InstThroughMark) {
   } cases[] = {
       {"loop", Inst(60, -5, 0, 72, 1, 1, 2), marks, {60, 72, -5, 1, 1000, 5000}},
       {"base 0: the low note", Inst(0, 0, 48, 100, 0, 0, 0), Mark({}), {48, 100, 0, 0, 0, 0}},
+      {"base and low: the base", Inst(60, 0, 48, 100, 0, 0, 0), Mark({}), {60, 100, 0, 0, 0, 0}},
       {"base above high", Inst(72, 0, 0, 60, 0, 0, 0), Mark({}), {72, 83, 0, 0, 0, 0}},
       {"... up to 127", Inst(120, 0, 0, 0, 0, 0, 0), Mark({}), {120, 127, 0, 0, 0, 0}},
       {"marker id 0", Inst(60, 0, 0, 72, 1, 0, 2), Mark({{0, 1000}, {2, 5000}}), {60, 72, 0, 0, 0, 0}},

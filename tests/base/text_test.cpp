@@ -90,11 +90,24 @@ TEST(Decimal, SignedAndUnsigned) {
   EXPECT_EQ(zero.view(), "0");
 }
 
+TEST(Lengths, OfEachEncodingAtItsBoundaries) {
+  std::size_t n = 0;
+  EXPECT_TRUE(Utf8LengthOfUtf16(u"\u007F\u0080\u07FF\u0800\U0001F3B9", n));
+  EXPECT_EQ(n, 1u + 2 + 2 + 3 + 4);
+  EXPECT_TRUE(Utf16LengthOfUtf8("\xE0\xA0\x80\xF0\x9F\x8E\xB9", n));
+  EXPECT_EQ(n, 3u);
+  EXPECT_FALSE(Utf16LengthOfUtf8("\xC3\x41", n));  // no continuation byte
+  Utf8Text<8> t;
+  t.assignUtf16(u"\u07FF\u0800");  // the last two-byte and the first three-byte character
+  EXPECT_EQ(t.view(), "\xDF\xBF\xE0\xA0\x80");
+}
+
 TEST(Compare, NoCaseFoldingTableAndUtf16) {
   EXPECT_TRUE(EqualUtf8NoCase("FLAC", "flac"));
   EXPECT_TRUE(EqualUtf8NoCase("\xC3\x84rger", "\xC3\xA4rger"));   // Ärger / ärger
   EXPECT_FALSE(EqualUtf8NoCase("Stra\xC3\x9F" "e", "STRASSE"));   // different lengths per character
   EXPECT_TRUE(EqualUtf8NoCase("\xC3\x98", "\xC3\xB8"));           // Ø / ø
+  EXPECT_TRUE(EqualUtf8NoCase("\xC3\x9E", "\xC3\xBE"));           // Þ / þ, the last pair
   EXPECT_FALSE(EqualUtf8NoCase("\xC3\x97", "\xC3\xB7"));          // × and ÷ are not a pair
   EXPECT_TRUE(EqualUtf8NoCase("\xC2\xB5", "\xCE\xBC"));           // µ folds to Greek small mu
   EXPECT_FALSE(EqualUtf8NoCase("ab", "abc"));

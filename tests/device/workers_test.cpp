@@ -137,6 +137,11 @@ TEST_F(SendWorker, DisplayFollowsTheJob) {
   EXPECT_EQ((Strings(e.end() - 5, e.end())),
             (Strings{"status:Transferred 512KiB / 512KiB", "pos:524288",
                      "status:" + std::string(TransferSuccessText(seconds, manager.currentBank.load()).view()), "pos:0", "update"}));
+  // Begin write without its option, though the device offers it.
+  Strings begins;
+  for (const std::string& c : test::Calls(usb, true))
+    if (c.starts_with("out 02 ")) begins.push_back(c.substr(c.rfind(' ') + 1));
+  EXPECT_EQ(begins, Strings{"i0"});
 }
 
 TEST_F(SendWorker, FailureShowsTransferFailed) {
