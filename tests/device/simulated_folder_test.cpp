@@ -23,8 +23,9 @@ std::vector<std::uint8_t> Bytes(std::string_view text) {
 
 TEST(SimulatedFolder, SettingsAndBankFiles) {
   testing::TempDir dir;
-  dir.Write("device.txt", Bytes("# a simulated Quivens\nmodel = 5\nserial=77\nbanks = 4\n"
-                                "memory = 0x200000\ncapabilities = 4\n"));
+  // Numbers in lower-case hex, and ten digits with leading zeros.
+  dir.Write("device.txt", Bytes("# a simulated Quivens\nmodel = 5\nserial=0x4d\nbanks = 4\n"
+                                "memory = 0002097152\ncapabilities = 4\n"));
   dir.Write("bank2.bin", test::CardBytes(0x180000, "ORGAN     "));  // beyond a megabyte
   SimulatedUsbBackend usb;
   ASSERT_EQ(usb.LoadFolder(dir.path().string()), kOk);
