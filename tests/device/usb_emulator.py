@@ -54,9 +54,11 @@ def usbfs_constants(tmp):
 class CardEmulator:
     """The device side of the protocol: the same answers as the in-process simulated device."""
 
-    def __init__(self, serial, identify=34, stall=None, hang_bulk=False, unplug_after=0):
-        self.serial, self.identify, self.stall = serial, identify, stall
-        self.hang_bulk, self.unplug_after = hang_bulk, unplug_after
+    def __init__(self, serial, identify=34, stall=None, hang=None, unplug_at=0, short_at=0):
+        """stall, hang: a bRequest or "bulk" answered with a stall or never; at bulk piece unplug_at the
+        cable is pulled (the piece in flight ends with -ESHUTDOWN); piece short_at moves half its bytes."""
+        self.serial, self.identify, self.stall, self.hang = serial, identify, stall, hang
+        self.unplug_at, self.short_at, self.halted = unplug_at, short_at, False
         self.banks, self.writing, self.pending, self.pieces, self.gone, self.log = [b""] * 16, 0, b"", 0, False, []
 
     def entry(self, bank):
@@ -65,10 +67,12 @@ class CardEmulator:
         return (b"\1\0\0\0" + name.ljust(16, b"\0")) if data else bytes(20)
 
     def control(self, rtype, req, value, index, length, data):
-        """(status, reply) of one control request; status -EPIPE = stall."""
+        """(status, reply) of one control request; status -EPIPE = stall, None = never answered."""
         self.log.append("ctl %02X %02X value=%d index=%d length=%d" % (rtype, req, value, index, length))
         if req == self.stall:
             return -errno.EPIPE, b""
+        if req == self.hang:
+            return None, b""
         if rtype == 0xC0 and req == 0x01:
             reply = struct.pack("<BBHHBBII", 1, 1, 0, 0, 16, 0, 524288, self.serial) + bytes(range(12)) + b"\6\0"
             return 0, reply.ljust(36, b"\0")[: min(self.identify, length)]
@@ -90,21 +94,23 @@ class CardEmulator:
         return -errno.EPIPE, b""
 
     def bulk(self, data):
-        """Status of one bulk OUT piece; None = it never completes."""
+        """(status, bytes moved) of one bulk OUT piece; status None = it never completes."""
         if self.log[-1].startswith("bulk") and self.log[-1].endswith(" %d" % len(data)):
             n, size = self.log[-1].split("x")
             self.log[-1] = "bulk %dx%s" % (int(n.split()[1]) + 1, size)
         else:
             self.log.append("bulk 1x %d" % len(data))
-        if self.hang_bulk:
-            return None
-        if not self.writing or len(self.pending) + len(data) > 524288:
-            return -errno.EPIPE
-        self.pending += data
         self.pieces += 1
-        if self.pieces == self.unplug_after:
-            self.gone = True
-        return 0
+        if self.hang == "bulk" or self.pieces == self.unplug_at:
+            self.gone = self.pieces == self.unplug_at
+            return None, 0
+        if self.stall == "bulk":  # one stall; the pipe stays halted until the host clears it
+            self.stall, self.halted = None, True
+        if self.halted or not self.writing or len(self.pending) + len(data) > 524288:
+            return -errno.EPIPE, 0
+        moved = len(data) // 2 if self.pieces == self.short_at else len(data)
+        self.pending += data[:moved]
+        return 0, moved
 
 
 def make_handler(UMockdev, C):
@@ -153,13 +159,13 @@ def make_handler(UMockdev, C):
                     status, reply = self.dev.control(rtype, req_, value, index, wlen, data[8:])
                     if reply:
                         buf.update(8, reply)
-                    self.finish(urb, status, len(reply) if rtype & 0x80 else (wlen if status == 0 else 0))
+                    moved = len(reply) if rtype & 0x80 else (wlen if status == 0 else 0)
                 else:
-                    status = self.dev.bulk(data)
-                    if status is None:
-                        self.inflight.append(urb)
-                    else:
-                        self.finish(urb, status, len(data) if status == 0 else 0)
+                    status, moved = self.dev.bulk(data)
+                if status is None:
+                    self.inflight.append(urb)
+                else:
+                    self.finish(urb, status, moved)
             elif req == C["discard"]:
                 addr = struct.unpack("<Q", bytes(arg.retrieve())[:8])[0]
                 urb = next((u for u in self.inflight if u.client_addr == addr), None)
@@ -167,6 +173,8 @@ def make_handler(UMockdev, C):
                     return -1, errno.EINVAL
                 self.inflight.remove(urb)
                 self.finish(urb, -errno.ENOENT, 0)
+            elif req == C["clear_halt"]:
+                self.dev.halted &= struct.unpack("<I", bytes(arg.resolve(0, 4).retrieve()))[0] != 0x01
             elif req in (C["getdriver"], C["usb_ioctl"]):  # no kernel driver bound to detach
                 return -1, errno.ENODATA
             elif req not in (C["claim"], C["release"], C["clear_halt"], C["setintf"], C["reset"]):
@@ -285,8 +293,12 @@ def scenarios(UMockdev, C, tavrin, card, image):
         dev = CardEmulator(1234, **fault)
         b = bed(dev)
         rc, out, took = b.run(*([command] + ([card, "--bank", "3"] if command == "send" else [])))
-        check("%s (%.1f s)" % (what, took), text in out and "Successful" not in out and dev.banks[2] == b""
-              and took < 15 and (rc != 0) == (command == "send"), (rc, out))
+        check("%s (%.1f s)" % (what, took), text in out and "Successful" not in out and took < 15
+              and (rc != 0) == (command == "send") and "ctl C0 09 value=3 index=0 length=20" not in dev.log
+              and dev.banks[2] in (b"", dev.pending), (rc, out))
+        if fault.get("stall") == "bulk":
+            rc, out, _ = b.run("send", card, "--bank", "3")
+            check("the send after a bulk stall works (the halt was cleared)", rc == 0 and dev.banks[2] == image, out)
         b.close()
 
     first, second = CardEmulator(1234), CardEmulator(5678)
@@ -303,8 +315,11 @@ def scenarios(UMockdev, C, tavrin, card, image):
 FAULTS = [  # what the user sees when the device misbehaves
     ("a stalled begin write is reported as refused", dict(stall=0x02), "send", "the device refused the request"),
     ("a 30-byte identify reply leaves the device out", dict(identify=30), "devices", "no devices found"),
-    ("a bulk write that never completes times out", dict(hang_bulk=True), "send", "the device did not answer in time"),
-    ("unplugged after 100 pieces: the send fails", dict(unplug_after=100), "send", "the device is gone"),
+    ("a stalled bulk pipe is reported as refused", dict(stall="bulk"), "send", "the device refused the request"),
+    ("a bulk piece half taken is reported", dict(short_at=7), "send", "the device accepted fewer bytes than sent"),
+    ("a bulk write that never completes times out", dict(hang="bulk"), "send", "the device did not answer in time"),
+    ("an identify never answered leaves the device out", dict(hang=0x01), "devices", "no devices found"),
+    ("unplugged during piece 100: the send fails", dict(unplug_at=100), "send", "the device is gone"),
 ]
 
 
