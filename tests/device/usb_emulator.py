@@ -11,6 +11,10 @@ usage: usb_emulator.py TAVRIN   (exit 77 = skipped, with one line saying why)
 import errno, os, shutil, struct, subprocess, sys, tempfile, threading, time
 
 SKIP = 77
+# The node is a pipe kept writable only while a completion is pending, so that libusb's poll waits
+# instead of reaping in a loop; TAVRIN_USBFS_PLAIN_NODE=1 keeps it a plain file (always ready).
+PLAIN_NODE = os.environ.get("TAVRIN_USBFS_PLAIN_NODE") == "1"
+PIECE_DELAY = float(os.environ.get("TAVRIN_USBFS_PIECE_MS", "0")) / 1000  # a device taking its time per piece
 C_HELPER = r"""
 #include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>
@@ -117,28 +121,49 @@ def make_handler(UMockdev, C):
     class Handler(UMockdev.IoctlBase):
         """usbfs of one device node: URBs complete at once, or never (hang), or with -ESHUTDOWN (unplug)."""
 
-        def __init__(self, dev):
+        def __init__(self, dev, node_fd):
             super().__init__()
             self.dev, self.lock, self.inflight, self.done, self.ioctls = dev, threading.Lock(), [], [], 0
+            self.fd, self.full, self.idle_reaps = node_fd, False, 0
+            self.signal()
+
+        def signal(self):
+            """A pipe node polls writable only while a completion waits to be reaped (libusb polls POLLOUT)."""
+            if self.fd is None or self.full == (not self.done and not self.dev.gone):
+                return
+            try:
+                while True:
+                    os.write(self.fd, bytes(4096)) if not self.full else os.read(self.fd, 65536)
+            except BlockingIOError:
+                self.full = not self.full
 
         def finish(self, urb, status, actual):
             urb.update(C["o_status"], struct.pack("<i", status))
             urb.update(C["o_actual"], struct.pack("<i", actual))
             self.done.append(urb)
 
+        def later(self, urb, status, moved):
+            with self.lock:
+                if urb in self.inflight:
+                    self.inflight.remove(urb)
+                    self.finish(urb, status, moved)
+                    self.signal()
+
         def do_handle_ioctl(self, client):
             req, arg = client.get_request(), client.get_arg()
             with self.lock:
                 self.ioctls += 1
                 res, err = self.ioctl(req, arg)
+                self.idle_reaps += req == C["reap"] and err == errno.EAGAIN
+                if self.dev.gone:  # the cable is out: what was in flight ends with -ESHUTDOWN
+                    for urb in self.inflight:
+                        self.finish(urb, -errno.ESHUTDOWN, 0)
+                    self.inflight = []
+                self.signal()
             client.complete(res, err)
             return True
 
         def ioctl(self, req, arg):
-            if self.dev.gone:
-                for urb in self.inflight:
-                    self.finish(urb, -errno.ESHUTDOWN, 0)
-                self.inflight = []
             if req == C["reap"]:
                 if not self.done:
                     return -1, errno.ENODEV if self.dev.gone else errno.EAGAIN
@@ -162,9 +187,11 @@ def make_handler(UMockdev, C):
                     moved = len(reply) if rtype & 0x80 else (wlen if status == 0 else 0)
                 else:
                     status, moved = self.dev.bulk(data)
-                if status is None:
+                if status is None or PIECE_DELAY:
                     self.inflight.append(urb)
-                else:
+                if status is not None and PIECE_DELAY:
+                    threading.Timer(PIECE_DELAY, self.later, (urb, status, moved)).start()
+                elif status is not None:
                     self.finish(urb, status, moved)
             elif req == C["discard"]:
                 addr = struct.unpack("<Q", bytes(arg.retrieve())[:8])[0]
@@ -207,8 +234,11 @@ class Bed:
             self.tb.set_attribute_binary(sys_path, "descriptors", descriptors(512))
             backing = self.tb.get_root_dir() + node  # the node itself: umockdev makes only its major:minor link
             os.makedirs(os.path.dirname(backing), exist_ok=True)
-            open(backing, "wb").close()
-            handler = Handler(dev)
+            if PLAIN_NODE:
+                open(backing, "wb").close()
+            else:
+                os.mkfifo(backing)
+            handler = Handler(dev, None if PLAIN_NODE else os.open(backing, os.O_RDWR | os.O_NONBLOCK))
             self.tb.attach_ioctl(node, handler)
             self.nodes.append((node, sys_path))
             self.handlers.append(handler)
@@ -222,6 +252,9 @@ class Bed:
         return p.returncode, p.stdout + p.stderr, time.monotonic() - start
 
     def close(self):
+        for handler in self.handlers:
+            if handler.fd is not None:
+                os.close(handler.fd)
         for node, sys_path in self.nodes:
             self.tb.detach_ioctl(node)
             self.tb.remove_device(sys_path)
@@ -278,11 +311,12 @@ def scenarios(UMockdev, C, tavrin, card, image):
     rc, out, _ = b.run("devices")
     check("devices lists Tavrin (1234)", rc == 0 and "1: Tavrin (1234)" in out, (rc, out))
     del dev.log[:]
-    before = b.handlers[0].ioctls
+    before, idle = b.handlers[0].ioctls, b.handlers[0].idle_reaps
     rc, out, _ = b.run("send", card, "--bank", "3")
     check("send writes the card image to bank 3 byte for byte",
           rc == 0 and "Transfer Successful: Bank 3" in out and dev.banks[2] == image, out)
-    print("request log of one send (%d ioctls):\n  " % (b.handlers[0].ioctls - before) + "\n  ".join(dev.log))
+    print("request log of one send (%d ioctls, %d of them reaps finding nothing):\n  "
+          % (b.handlers[0].ioctls - before, b.handlers[0].idle_reaps - idle) + "\n  ".join(dev.log))
     rc, out, _ = b.run("banks")
     check("banks shows the card in bank 3", rc == 0 and "       3  USBTEST" in out, out)
     rc, out, _ = b.run("clear", "3")
@@ -293,7 +327,7 @@ def scenarios(UMockdev, C, tavrin, card, image):
         dev = CardEmulator(1234, **fault)
         b = bed(dev)
         rc, out, took = b.run(*([command] + ([card, "--bank", "3"] if command == "send" else [])))
-        check("%s (%.1f s)" % (what, took), text in out and "Successful" not in out and took < 15
+        check("%s (%.1f s, %d ioctls)" % (what, took, b.handlers[0].ioctls), text in out and "Successful" not in out and took < 15
               and (rc != 0) == (command == "send") and "ctl C0 09 value=3 index=0 length=20" not in dev.log
               and dev.banks[2] in (b"", dev.pending), (rc, out))
         if fault.get("stall") == "bulk":
