@@ -8,13 +8,12 @@ under umockdev-wrapper and checks what a user sees and what the banks hold.
 
 usage: usb_emulator.py TAVRIN   (exit 77 = skipped, with one line saying why)
 """
-import errno, os, shutil, struct, subprocess, sys, tempfile, threading, time
+import errno, itertools, os, shutil, struct, subprocess, sys, tempfile, threading, time
 
 SKIP = 77
 # The node is a pipe kept writable only while a completion is pending, so that libusb's poll waits
 # instead of reaping in a loop; TAVRIN_USBFS_PLAIN_NODE=1 keeps it a plain file (always ready).
 PLAIN_NODE = os.environ.get("TAVRIN_USBFS_PLAIN_NODE") == "1"
-PIECE_DELAY = float(os.environ.get("TAVRIN_USBFS_PIECE_MS", "0")) / 1000  # a device taking its time per piece
 C_HELPER = r"""
 #include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>
@@ -99,11 +98,7 @@ class CardEmulator:
 
     def bulk(self, data):
         """(status, bytes moved) of one bulk OUT piece; status None = it never completes."""
-        if self.log[-1].startswith("bulk") and self.log[-1].endswith(" %d" % len(data)):
-            n, size = self.log[-1].split("x")
-            self.log[-1] = "bulk %dx%s" % (int(n.split()[1]) + 1, size)
-        else:
-            self.log.append("bulk 1x %d" % len(data))
+        self.log.append("bulk OUT 0x01 length=%d" % len(data))
         self.pieces += 1
         if self.hang == "bulk" or self.pieces == self.unplug_at:
             self.gone = self.pieces == self.unplug_at
@@ -141,13 +136,6 @@ def make_handler(UMockdev, C):
             urb.update(C["o_status"], struct.pack("<i", status))
             urb.update(C["o_actual"], struct.pack("<i", actual))
             self.done.append(urb)
-
-        def later(self, urb, status, moved):
-            with self.lock:
-                if urb in self.inflight:
-                    self.inflight.remove(urb)
-                    self.finish(urb, status, moved)
-                    self.signal()
 
         def do_handle_ioctl(self, client):
             req, arg = client.get_request(), client.get_arg()
@@ -187,11 +175,9 @@ def make_handler(UMockdev, C):
                     moved = len(reply) if rtype & 0x80 else (wlen if status == 0 else 0)
                 else:
                     status, moved = self.dev.bulk(data)
-                if status is None or PIECE_DELAY:
+                if status is None:
                     self.inflight.append(urb)
-                if status is not None and PIECE_DELAY:
-                    threading.Timer(PIECE_DELAY, self.later, (urb, status, moved)).start()
-                elif status is not None:
+                else:
                     self.finish(urb, status, moved)
             elif req == C["discard"]:
                 addr = struct.unpack("<Q", bytes(arg.retrieve())[:8])[0]
@@ -314,7 +300,8 @@ def scenarios(tb, Handler, tavrin, card, image):
     check("send writes the card image to bank 3 byte for byte",
           rc == 0 and "Transfer Successful: Bank 3" in out and dev.banks[2] == image, out)
     print("request log of one send (%d ioctls, %d of them reaps finding nothing):\n  "
-          % (b.handlers[0].ioctls - before, b.handlers[0].idle_reaps - idle) + "\n  ".join(dev.log))
+          % (b.handlers[0].ioctls - before, b.handlers[0].idle_reaps - idle)
+          + "\n  ".join("%s  x%d" % (k, len(list(g))) for k, g in itertools.groupby(dev.log)))
     rc, out, _ = b.run("banks")
     check("banks shows the card in bank 3", rc == 0 and "       3  USBTEST" in out, out)
     rc, out, _ = b.run("clear", "3")
