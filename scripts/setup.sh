@@ -10,6 +10,7 @@ packages=(
   wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick nsis zip unzip
   pulseaudio pulseaudio-utils
   sox flac libflac-dev ffmpeg lame libmpg123-dev libusb-1.0-0-dev pkg-config
+  umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi
 )
 
 missing=()

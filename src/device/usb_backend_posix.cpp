@@ -102,6 +102,9 @@ class LibusbDevice final : public UsbDevice {
     const int r = libusb_bulk_transfer(handle_, 0x01, const_cast<std::uint8_t*>(data), static_cast<int>(length),
                                        &transferred, bulkTimeout_);
     if (transferred > 0) moved = static_cast<std::uint32_t>(transferred);
+    // A stalled endpoint stays halted, for this job and every later one, until
+    // the host clears it; the stall itself is still reported.
+    if (r == LIBUSB_ERROR_PIPE) (void)libusb_clear_halt(handle_, 0x01);
     return MapLibusbError(r);
   }
 
