@@ -66,6 +66,12 @@ TEST(Resampler, FilterDesign) {
     EXPECT_FLOAT_EQ(f.prototype()[c.half], float(c.up) / float(std::max(c.up, c.down)));
     EXPECT_EQ(ResamplerPrototypeLength(c.rate, 31250), 2 * c.half + 1);
   }
+  // A failed Prepare leaves the filter unprepared; a rate of 0 never converts.
+  ResamplerFilter f;
+  ASSERT_EQ(f.Prepare(44100, 31250), kOk);
+  EXPECT_NE(f.Prepare(0, 31250), kOk);
+  EXPECT_FALSE(f.prepared());
+  EXPECT_FALSE(ResamplerCanConvert(0, 31250) || ResamplerCanConvert(31250, 0));
 }
 
 TEST(Resampler, BitExactAgainstTheDefinition) {

@@ -190,6 +190,9 @@ TEST_F(DeviceManagerTest, SelectReadsTheWholeDirectoryInOneRequest) {
   EXPECT_EQ(manager.current.serialNumber, 2u);
   EXPECT_EQ(manager.currentBank.load(), 4);
   EXPECT_EQ(manager.CurrentBankCount(), 4u);
+  EXPECT_EQ(manager.SelectDevice(0, false), kOk);
+  EXPECT_EQ(manager.SelectDevice(2, false), kOk);  // just past the end
+  EXPECT_EQ(manager.current.serialNumber, 2u);
   EXPECT_FALSE(manager.BankHoldsCard(2));
   manager.SelectDevice(-1, false);
   EXPECT_EQ(manager.selectedIndex.load(), -1);
