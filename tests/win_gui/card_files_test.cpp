@@ -20,6 +20,7 @@ namespace tavrin {
 namespace {
 
 using test::Boxes;
+using test::ShellFiles;
 using test::Title;
 using test::WindowText;
 
@@ -112,24 +113,6 @@ TEST_F(CardFileTest, HandOversThatLoadNothing) {
               Boxes{Title(L"|Can't load the card-file\n\n") + reason});
     EXPECT_EQ(WindowText(main_), Title(L" - Unnamed"));
   }
-}
-
-// A shell data object naming these files of the scratch folder, as Explorer
-// hands it to a drop target.
-IDataObject* ShellFiles(const std::vector<std::wstring>& names) {
-  LPITEMIDLIST folder = nullptr;
-  SHParseDisplayName(test::ScratchFolder().c_str(), nullptr, &folder, 0, nullptr);
-  std::vector<LPITEMIDLIST> files(names.size());
-  std::vector<LPCITEMIDLIST> children;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    SHParseDisplayName((test::ScratchFolder() + names[i]).c_str(), nullptr, &files[i], 0, nullptr);
-    children.push_back(ILFindLastID(files[i]));
-  }
-  IDataObject* data = nullptr;
-  CIDLData_CreateFromIDArray(folder, static_cast<UINT>(children.size()), children.data(), &data);
-  for (LPITEMIDLIST item : files) CoTaskMemFree(item);
-  CoTaskMemFree(folder);
-  return data;
 }
 
 TEST_F(CardFileTest, DroppingCardFiles) {

@@ -1,5 +1,7 @@
 #include "gui_test_support_win.h"
 
+#include <shlobj.h>
+
 #include <atomic>
 #include <thread>
 
@@ -107,6 +109,22 @@ std::wstring SaveCard(const wchar_t* fileName, const char* cardName, std::size_t
   const std::wstring path = ScratchFolder() + fileName;
   EXPECT_EQ(SaveCardFile(Utf8Path(path).view(), doc), kOk);
   return path;
+}
+
+IDataObject* ShellFiles(const std::vector<std::wstring>& names) {
+  LPITEMIDLIST folder = nullptr;
+  SHParseDisplayName(test::ScratchFolder().c_str(), nullptr, &folder, 0, nullptr);
+  std::vector<LPITEMIDLIST> files(names.size());
+  std::vector<LPCITEMIDLIST> children;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    SHParseDisplayName((test::ScratchFolder() + names[i]).c_str(), nullptr, &files[i], 0, nullptr);
+    children.push_back(ILFindLastID(files[i]));
+  }
+  IDataObject* data = nullptr;
+  CIDLData_CreateFromIDArray(folder, static_cast<UINT>(children.size()), children.data(), &data);
+  for (LPITEMIDLIST item : files) CoTaskMemFree(item);
+  CoTaskMemFree(folder);
+  return data;
 }
 
 std::vector<std::wstring> Answering(std::vector<BoxAnswer> answers, const std::function<void()>& action) {

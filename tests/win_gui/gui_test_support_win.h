@@ -61,6 +61,10 @@ inline std::wstring ClassName(HWND hwnd) {
   return buffer;
 }
 
+// A shell data object naming these files of the scratch folder, as Explorer
+// hands it to a drop target (the caller releases it).
+IDataObject* ShellFiles(const std::vector<std::wstring>& names);
+
 // One step: optionally put text into a dialog item, then press a button.
 struct BoxAnswer {
   BoxAnswer(int b, int item = 0, std::wstring t = L"") : button(b), textItem(item), text(std::move(t)) {}

@@ -194,23 +194,6 @@ TEST_F(EditorTest, CancelKeepsTheDocumentOkReplacesTheSound) {
   EXPECT_TRUE(TheDocument().modified);
 }
 
-// A shell data object naming these files of the scratch folder.
-IDataObject* ShellFiles(const std::vector<std::wstring>& names) {
-  LPITEMIDLIST folder = nullptr;
-  SHParseDisplayName(test::ScratchFolder().c_str(), nullptr, &folder, 0, nullptr);
-  std::vector<LPITEMIDLIST> files(names.size());
-  std::vector<LPCITEMIDLIST> children;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    SHParseDisplayName((test::ScratchFolder() + names[i]).c_str(), nullptr, &files[i], 0, nullptr);
-    children.push_back(ILFindLastID(files[i]));
-  }
-  IDataObject* data = nullptr;
-  CIDLData_CreateFromIDArray(folder, static_cast<UINT>(children.size()), children.data(), &data);
-  for (LPITEMIDLIST item : files) CoTaskMemFree(item);
-  CoTaskMemFree(folder);
-  return data;
-}
-
 TEST_F(EditorTest, DroppedFilesAreImportedAndFailuresReported) {
   WriteWav(test::ScratchFolder() + L"one.wav", 400);
   std::ofstream(std::filesystem::path(test::ScratchFolder() + L"broken.wav")) << "not a wave file";
@@ -220,7 +203,7 @@ TEST_F(EditorTest, DroppedFilesAreImportedAndFailuresReported) {
   IDropTarget* target = EditorDropTarget();
   ASSERT_NE(target, nullptr);
   const auto drop = [&](const std::vector<std::wstring>& names, bool enterOnly = false) {
-    IDataObject* data = ShellFiles(names);
+    IDataObject* data = test::ShellFiles(names);
     DWORD effect = DROPEFFECT_COPY;
     target->DragEnter(data, 0, POINTL{10, 10}, &effect);
     const DWORD entered = effect;
