@@ -6,14 +6,8 @@
 
 #include <new>
 
-#include <algorithm>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#include <gdiplus.h>
-
 #include "app/framework_gui_win.h"
+#include "app/gdiplus_gui_win.h"
 #include "app/resource_gui_win.h"
 
 namespace tavrin {

@@ -10,13 +10,9 @@
 #include <memory>
 #include <new>
 #include <vector>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#include <gdiplus.h>
 
 #include "app/app_gui_win.h"
+#include "app/gdiplus_gui_win.h"
 #include "editor/waveform_geometry.h"
 
 namespace tavrin {
