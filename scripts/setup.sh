@@ -11,6 +11,7 @@ packages=(
   pulseaudio pulseaudio-utils
   sox flac libflac-dev ffmpeg lame libmpg123-dev libusb-1.0-0-dev pkg-config
   umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi
+  timgm6mb-soundfont aubio-tools
 )
 
 missing=()
