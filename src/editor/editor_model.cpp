@@ -137,23 +137,25 @@ bool ReadFieldNumber(Utf16View text, std::int32_t& value) {
 EditOutcome OpenSound(EditorModel& model, const Sound& sound) {
   Sound copy;
   if (Result r = ReplaceSound(copy, sound)) return {kNone, r};
-  model.working = std::move(copy);
+  if (Result r = model.history.Reset(copy)) return {kNone, r};
+  model.working = std::move(copy);  // the buffers stay where the history saw them
   return SelectSample(model, 0);
 }
 
 EditOutcome SelectSample(EditorModel& model, std::int64_t index) {
+  model.history.EndField();
   model.current = index >= 0 && index < static_cast<std::int64_t>(model.working.samples.size()) ? index : -1;
   return {kTitle | kSoundFields | kSampleList | kLoopBoxes | kMarkerFields | kViewMarkers | kStepButtons | kParameters |
               kSnapshotButtons | kEnabling | kPreviewMarkers | kPreviewFlags | kPreviewRate | kPreviewFrames,
           kOk};
 }
 
-EditOutcome SetSoundName(EditorModel& model, Utf16View text) {
+static EditOutcome SetSoundNameRule(EditorModel& model, Utf16View text) {
   model.working.name.assignUtf16(text.substr(0, 15));
   return {kTitle, kOk};
 }
 
-EditOutcome SetWaveType(EditorModel& model, bool pcmChecked, bool dwgsChecked) {
+static EditOutcome SetWaveTypeRule(EditorModel& model, bool pcmChecked, bool dwgsChecked) {
   if (!IsMultisound(model)) return {};
   if (pcmChecked) {
     model.working.waveType = WaveType::PCM;
@@ -163,7 +165,7 @@ EditOutcome SetWaveType(EditorModel& model, bool pcmChecked, bool dwgsChecked) {
   return {};
 }
 
-EditOutcome SetLoopOption(EditorModel& model, std::uint32_t bit, bool checked) {
+static EditOutcome SetLoopOptionRule(EditorModel& model, std::uint32_t bit, bool checked) {
   SampleData* s = model.CurrentSample();
   constexpr std::uint32_t kOptions = LoopFlags::kForwardBackward | LoopFlags::kAlternatingPolarity | LoopFlags::kInvertPolarity;
   const bool oneOption = bit != 0 && (bit & (bit - 1)) == 0 && (bit & (kOptions | LoopFlags::kForward)) != 0;
@@ -180,7 +182,7 @@ EditOutcome SetLoopOption(EditorModel& model, std::uint32_t bit, bool checked) {
   return {kLoopBoxes | kPreviewFlags, kOk};
 }
 
-EditOutcome TypeMarker(EditorModel& model, MarkerId id, Utf16View text) {
+static EditOutcome TypeMarkerRule(EditorModel& model, MarkerId id, Utf16View text) {
   SampleData* s = model.CurrentSample();
   if (!s) return {};
   std::uint32_t value = 0;
@@ -191,14 +193,14 @@ EditOutcome TypeMarker(EditorModel& model, MarkerId id, Utf16View text) {
   return {MarkerFollowUp(model, *s), kOk};
 }
 
-EditOutcome DragMarker(EditorModel& model, MarkerId id, std::int32_t position) {
+static EditOutcome DragMarkerRule(EditorModel& model, MarkerId id, std::int32_t position) {
   SampleData* s = model.CurrentSample();
   if (!s) return {};
   MarkerRef(s->markers, id) = LimitToFrames(position, *s);
   return {kMarkerFields | MarkerFollowUp(model, *s), kOk};
 }
 
-EditOutcome StepMarker(EditorModel& model, MarkerId id, bool up) {
+static EditOutcome StepMarkerRule(EditorModel& model, MarkerId id, bool up) {
   SampleData* s = model.CurrentSample();
   if (!s) return {};
   std::int64_t& m = MarkerRef(s->markers, id);
@@ -224,14 +226,14 @@ EditOutcome StepMarker(EditorModel& model, MarkerId id, bool up) {
   return {kMarkerFields | MarkerFollowUp(model, *s), kOk};
 }
 
-EditOutcome SwapStartAndLoop(EditorModel& model) {
+static EditOutcome SwapStartAndLoopRule(EditorModel& model) {
   SampleData* s = model.CurrentSample();
   if (!s) return {};
   std::swap(s->markers.start, s->markers.loop);
   return {kMarkerFields | MarkerFollowUp(model, *s), kOk};
 }
 
-EditOutcome PressSnapshot(EditorModel& model, std::uint32_t k, bool alt) {
+static EditOutcome PressSnapshotRule(EditorModel& model, std::uint32_t k, bool alt) {
   SampleData* s = model.CurrentSample();
   if (!s || k >= s->snapshots.size()) return {};
   Snapshot& slot = s->snapshots[k];
@@ -247,28 +249,28 @@ EditOutcome PressSnapshot(EditorModel& model, std::uint32_t k, bool alt) {
   return {kSnapshotButtons, kOk};
 }
 
-EditOutcome SetNonTranspose(EditorModel& model, bool checked) {
+static EditOutcome SetNonTransposeRule(EditorModel& model, bool checked) {
   SampleData* s = model.CurrentSample();
   if (!s) return {};
   s->nonTranspose = checked;
   return {kParameters | kEnabling, kOk};
 }
 
-EditOutcome SelectRootNote(EditorModel& model, std::int32_t index) {
+static EditOutcome SelectRootNoteRule(EditorModel& model, std::int32_t index) {
   SampleData* s = model.CurrentSample();
   if (!s) return {};
   s->rootNote = index >= 0 && index <= 127 ? static_cast<std::uint8_t>(index) : 0;
   return {kParameters | AutoTransposeFollowUp(model, *s), kOk};
 }
 
-EditOutcome SelectTopKey(EditorModel& model, std::int32_t index) {
+static EditOutcome SelectTopKeyRule(EditorModel& model, std::int32_t index) {
   SampleData* s = model.CurrentSample();
   if (!s || s->nonTranspose) return {};
   s->topKey = index >= 0 && index <= 127 ? static_cast<std::uint8_t>(index) : 0;
   return {kParameters, kOk};
 }
 
-EditOutcome RootNoteFromSampleName(EditorModel& model) {
+static EditOutcome RootNoteFromSampleNameRule(EditorModel& model) {
   SampleData* s = model.CurrentSample();
   if (!s) return {};
   const auto note = RootNoteFromName(s->name.view());
@@ -277,7 +279,7 @@ EditOutcome RootNoteFromSampleName(EditorModel& model) {
   return {kParameters | AutoTransposeFollowUp(model, *s), kOk};
 }
 
-EditOutcome ToNextRootNote(EditorModel& model) {
+static EditOutcome ToNextRootNoteRule(EditorModel& model) {
   SampleData* s = model.CurrentSample();
   if (!s) return {};
   int next = 256;
@@ -288,7 +290,7 @@ EditOutcome ToNextRootNote(EditorModel& model) {
   return {kParameters, kOk};
 }
 
-EditOutcome SetTranspose(EditorModel& model, std::int32_t cents) {
+static EditOutcome SetTransposeRule(EditorModel& model, std::int32_t cents) {
   SampleData* s = model.CurrentSample();
   if (!s) return {};
   s->transpose = static_cast<std::int8_t>(std::clamp(cents, -120, 120));
@@ -296,17 +298,17 @@ EditOutcome SetTranspose(EditorModel& model, std::int32_t cents) {
   return {kParameters | kPreviewRate, kOk};
 }
 
-EditOutcome SetLevel(EditorModel& model, std::int32_t value) {
+static EditOutcome SetLevelRule(EditorModel& model, std::int32_t value) {
   if (SampleData* s = model.CurrentSample()) s->level = static_cast<std::int8_t>(std::clamp(value, -99, 0));
   return {};
 }
 
-EditOutcome SetVdfCutoff(EditorModel& model, std::int32_t value) {
+static EditOutcome SetVdfCutoffRule(EditorModel& model, std::int32_t value) {
   if (SampleData* s = model.CurrentSample()) s->vdfCutoff = static_cast<std::int8_t>(std::clamp(value, -50, 50));
   return {};
 }
 
-EditOutcome SetDecayLevel(EditorModel& model, std::int32_t value) {
+static EditOutcome SetDecayLevelRule(EditorModel& model, std::int32_t value) {
   if (SampleData* s = model.CurrentSample()) s->decayLevel = static_cast<std::int8_t>(std::clamp(value, -50, 50));
   return {};
 }
@@ -379,7 +381,7 @@ void ApplyDwgsWaveSettings(SampleData& s) {
   }
 }
 
-EditOutcome ConvertToDwgs(EditorModel& model) {
+static EditOutcome ConvertToDwgsRule(EditorModel& model) {
   Sound& sound = model.working;
   if (sound.samples.size() != 1 || !IsMultisound(model)) return {};
   // Everything is built aside; the Sound changes only when every step worked.
@@ -402,9 +404,161 @@ EditOutcome ConvertToDwgs(EditorModel& model) {
     w.name = base;
     NameSampleAfterRootNote(w);
   }
+  model.history.Release(std::move(sound.samples[0].frames), std::move(sound.samples[0].zeroCrossings));
   sound.samples = std::move(waves);
   sound.waveType = WaveType::DWGS;
   return SelectSample(model, 0);
+}
+
+// --- Every change as one step of the history ----------------------------------
+
+namespace {
+
+// Fields whose typing joins into one step.
+enum Field : std::uint32_t {
+  kNoField = 0,
+  kSoundNameField,
+  kTypedMarkerField,  // + marker
+  kDraggedMarkerField = kTypedMarkerField + 3,  // + marker
+  kTransposeField = kDraggedMarkerField + 3,
+  kLevelField,
+  kCutoffField,
+  kDecayField,
+  kSampleNameField,
+};
+
+template <class Rule>
+EditOutcome Recorded(EditorModel& model, std::uint32_t field, Rule&& rule, std::size_t extraSamples = 0) {
+  if (Result r = model.history.Prepare(model.working, extraSamples)) return {kNone, r};
+  const std::int64_t before = model.current;
+  EditOutcome out = rule();
+  model.history.Commit(model.working, field, before, model.current);
+  out.refresh |= kUndoButtons;
+  return out;
+}
+
+std::uint32_t MarkerField(Field base, MarkerId id) { return base + static_cast<std::uint32_t>(id); }
+
+}  // namespace
+
+EditOutcome SetSoundName(EditorModel& model, Utf16View text) {
+  return Recorded(model, kSoundNameField, [&] { return SetSoundNameRule(model, text); });
+}
+EditOutcome SetWaveType(EditorModel& model, bool pcmChecked, bool dwgsChecked) {
+  return Recorded(model, kNoField, [&] { return SetWaveTypeRule(model, pcmChecked, dwgsChecked); });
+}
+EditOutcome SetLoopOption(EditorModel& model, std::uint32_t bit, bool checked) {
+  return Recorded(model, kNoField, [&] { return SetLoopOptionRule(model, bit, checked); });
+}
+EditOutcome TypeMarker(EditorModel& model, MarkerId id, Utf16View text) {
+  return Recorded(model, MarkerField(kTypedMarkerField, id), [&] { return TypeMarkerRule(model, id, text); });
+}
+EditOutcome DragMarker(EditorModel& model, MarkerId id, std::int32_t position, bool dragging) {
+  const EditOutcome out =
+      Recorded(model, MarkerField(kDraggedMarkerField, id), [&] { return DragMarkerRule(model, id, position); });
+  if (!dragging) model.history.EndField();
+  return out;
+}
+EditOutcome StepMarker(EditorModel& model, MarkerId id, bool up) {
+  return Recorded(model, kNoField, [&] { return StepMarkerRule(model, id, up); });
+}
+EditOutcome SwapStartAndLoop(EditorModel& model) {
+  return Recorded(model, kNoField, [&] { return SwapStartAndLoopRule(model); });
+}
+EditOutcome PressSnapshot(EditorModel& model, std::uint32_t k, bool alt) {
+  return Recorded(model, kNoField, [&] { return PressSnapshotRule(model, k, alt); });
+}
+EditOutcome SetNonTranspose(EditorModel& model, bool checked) {
+  return Recorded(model, kNoField, [&] { return SetNonTransposeRule(model, checked); });
+}
+EditOutcome SelectRootNote(EditorModel& model, std::int32_t index) {
+  return Recorded(model, kNoField, [&] { return SelectRootNoteRule(model, index); });
+}
+EditOutcome SelectTopKey(EditorModel& model, std::int32_t index) {
+  return Recorded(model, kNoField, [&] { return SelectTopKeyRule(model, index); });
+}
+EditOutcome RootNoteFromSampleName(EditorModel& model) {
+  return Recorded(model, kNoField, [&] { return RootNoteFromSampleNameRule(model); });
+}
+EditOutcome ToNextRootNote(EditorModel& model) {
+  return Recorded(model, kNoField, [&] { return ToNextRootNoteRule(model); });
+}
+EditOutcome SetTranspose(EditorModel& model, std::int32_t cents) {
+  return Recorded(model, kTransposeField, [&] { return SetTransposeRule(model, cents); });
+}
+EditOutcome SetLevel(EditorModel& model, std::int32_t value) {
+  return Recorded(model, kLevelField, [&] { return SetLevelRule(model, value); });
+}
+EditOutcome SetVdfCutoff(EditorModel& model, std::int32_t value) {
+  return Recorded(model, kCutoffField, [&] { return SetVdfCutoffRule(model, value); });
+}
+EditOutcome SetDecayLevel(EditorModel& model, std::int32_t value) {
+  return Recorded(model, kDecayField, [&] { return SetDecayLevelRule(model, value); });
+}
+EditOutcome ConvertToDwgs(EditorModel& model) {
+  return Recorded(model, kNoField, [&] { return ConvertToDwgsRule(model); }, 8);
+}
+
+EditOutcome Undo(EditorModel& model) {
+  Result r = kOk;
+  if (!model.history.Undo(model.working, model.current, r)) return {r == kOk ? kNone : kUndoButtons, r};
+  return {kEverything, kOk};
+}
+
+EditOutcome Redo(EditorModel& model) {
+  Result r = kOk;
+  if (!model.history.Redo(model.working, model.current, r)) return {r == kOk ? kNone : kUndoButtons, r};
+  return {kEverything, kOk};
+}
+
+bool CanUndo(const EditorModel& model) { return model.history.CanUndo(); }
+bool CanRedo(const EditorModel& model) { return model.history.CanRedo(); }
+void EndFieldEdit(EditorModel& model) { model.history.EndField(); }
+
+EditOutcome AppendSamples(EditorModel& model, std::vector<SampleData>& imported) {
+  if (imported.empty()) return {};
+  return Recorded(
+      model, kNoField,
+      [&]() -> EditOutcome {
+        std::vector<SampleData>& list = model.working.samples;
+        if (Result r = TryReserve(list, list.size() + imported.size())) return {kNone, r};
+        for (SampleData& s : imported) list.push_back(std::move(s));  // reserved
+        imported.clear();
+        return SelectSample(model, static_cast<std::int64_t>(list.size()) - 1);
+      },
+      imported.size());
+}
+
+EditOutcome RemoveSample(EditorModel& model, std::int64_t index) {
+  std::vector<SampleData>& list = model.working.samples;
+  if (index < 0 || index >= static_cast<std::int64_t>(list.size())) return {};
+  return Recorded(model, kNoField, [&] {
+    SampleData& gone = list[static_cast<std::size_t>(index)];
+    model.history.Release(std::move(gone.frames), std::move(gone.zeroCrossings));
+    list.erase(list.begin() + index);
+    return SelectSample(model, list.empty() ? -1 : std::max<std::int64_t>(index - 1, 0));
+  });
+}
+
+EditOutcome MoveSample(EditorModel& model, std::int64_t from, std::int64_t to) {
+  std::vector<SampleData>& list = model.working.samples;
+  const auto n = static_cast<std::int64_t>(list.size());
+  if (from < 0 || to < 0 || from >= n || to >= n || from == to) return {};
+  return Recorded(model, kNoField, [&] {
+    const auto a = list.begin() + from, b = list.begin() + to;
+    if (from < to) std::rotate(a, a + 1, b + 1);
+    else std::rotate(b, a, a + 1);
+    return SelectSample(model, to);
+  });
+}
+
+EditOutcome RenameSample(EditorModel& model, Utf16View text) {
+  return Recorded(model, kSampleNameField, [&]() -> EditOutcome {
+    SampleData* s = model.CurrentSample();
+    if (!s) return {};
+    s->name.assignUtf16(text);
+    return {kSampleList | kTitle, kOk};
+  });
 }
 
 }  // namespace tavrin

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/result.h"
 #include "base/text.h"
 #include "card/document.h"
+#include "editor/edit_history.h"
 
 namespace tavrin {
 
@@ -29,6 +31,8 @@ inline constexpr std::uint32_t kPreviewMarkers = 1u << 10;  // hand the MarkerSe
 inline constexpr std::uint32_t kPreviewFlags = 1u << 11;    // hand the loop flags to the preview
 inline constexpr std::uint32_t kPreviewRate = 1u << 12;     // hand the transpose to the preview
 inline constexpr std::uint32_t kPreviewFrames = 1u << 13;   // hand the frames to the preview
+inline constexpr std::uint32_t kUndoButtons = 1u << 14;     // whether undo and redo can run
+inline constexpr std::uint32_t kEverything = (1u << 15) - 1;
 }  // namespace Refresh
 
 struct EditOutcome {
@@ -43,6 +47,7 @@ struct EditorModel {
   std::int64_t current = -1;  // index into working.samples, -1 for none
   bool snapAtZeros = true;
   bool autoTranspose = true;
+  EditHistory history;  // every operation below that changes `working` is one step
 
   SampleData* CurrentSample();
   const SampleData* CurrentSample() const;
@@ -83,7 +88,9 @@ EditOutcome SetSoundName(EditorModel& model, Utf16View text);
 EditOutcome SetWaveType(EditorModel& model, bool pcmChecked, bool dwgsChecked);
 EditOutcome SetLoopOption(EditorModel& model, std::uint32_t bit, bool checked);
 EditOutcome TypeMarker(EditorModel& model, MarkerId id, Utf16View text);
-EditOutcome DragMarker(EditorModel& model, MarkerId id, std::int32_t position);
+// `dragging` while the button is still held: the moves of one drag, ended by
+// the final report (dragging false), are one step.
+EditOutcome DragMarker(EditorModel& model, MarkerId id, std::int32_t position, bool dragging = false);
 // "<" (up false) or ">" (up true). With "Snap at Zeros" the crossing cache is
 // built first; 4 when it cannot be, and the marker stays.
 EditOutcome StepMarker(EditorModel& model, MarkerId id, bool up);
@@ -105,6 +112,31 @@ EditOutcome SetDecayLevel(EditorModel& model, std::int32_t value);
 // converter refuses, no memory) leaves the Sound exactly as it was and is
 // returned in `result`.
 EditOutcome ConvertToDwgs(EditorModel& model);
+
+// --- Undo and redo -----------------------------------------------------------
+// Every operation above is one step, except opening and selecting a sample.
+// Typing into one field (sound name, marker, transpose, level, cutoff, decay,
+// sample name) is one step while nothing else comes in between; the window
+// calls EndFieldEdit when the field loses the focus.
+EditOutcome Undo(EditorModel& model);
+EditOutcome Redo(EditorModel& model);
+bool CanUndo(const EditorModel& model);
+bool CanRedo(const EditorModel& model);
+void EndFieldEdit(EditorModel& model);
+
+// --- The sample list ----------------------------------------------------------
+// Moves imported samples (made by ImportSampleFile into a Sound of the same
+// type) to the end of the list as one step and makes the last current. 4
+// leaves both lists as they were.
+EditOutcome AppendSamples(EditorModel& model, std::vector<SampleData>& imported);
+// "-": removes sample i; i - 1 (or 0) becomes current.
+EditOutcome RemoveSample(EditorModel& model, std::int64_t index);
+// A drag in the list: the sample moves from `from` to `to`, the others keep
+// their order; it becomes current.
+EditOutcome MoveSample(EditorModel& model, std::int64_t from, std::int64_t to);
+// F2: the current sample's name, cut to the 32 bytes the card stores at a
+// character boundary.
+EditOutcome RenameSample(EditorModel& model, Utf16View text);
 
 // The number a signed field (transpose, level, VDF cutoff, decay level)
 // holds: an optional "-" or "−" and one to nine digits, nothing else. False

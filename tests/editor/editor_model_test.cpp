@@ -105,7 +105,7 @@ TEST_F(EditorModelTest, SnappingOnTinySamplesGoesToTheEnds) {
 TEST_F(EditorModelTest, SnapshotsClearStoreAndRecall) {
   SampleData& s = OneSample(100);
   s.markers = {3, 10, 20, 30};
-  EXPECT_EQ(PressSnapshot(model, 2, false).refresh, kSnapshotButtons);  // store into the empty slot
+  EXPECT_EQ(PressSnapshot(model, 2, false).refresh, kSnapshotButtons | kUndoButtons);  // store into the empty slot
   s.snapshots[2].loop = -1;                                              // any -1 empties a slot
   EXPECT_FALSE(SnapshotFilled(s.snapshots[2]));
   PressSnapshot(model, 2, true);
@@ -158,7 +158,7 @@ TEST_F(EditorModelTest, SoundNameWaveTypeAndEnabling) {
   OneSample(10);
   const EditOutcome out = SetSoundName(model, u"ABCDEFGHIJKL");
   EXPECT_EQ(std::string(model.working.name.view()), "ABCDEFGHIJ");
-  EXPECT_EQ(out.refresh, kTitle);
+  EXPECT_EQ(out.refresh, kTitle | kUndoButtons);
   SetWaveType(model, false, true);
   EXPECT_EQ(model.working.waveType, WaveType::DWGS);
   EXPECT_TRUE(ComputeEnabling(model).dwgs);

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <new>
+#include <string>
+#include <tuple>
+
+#include "editor/editor_model.h"
+
+// Allocations in this test program fail on demand: after `g_allocsLeft` more
+// when it is not negative.
+namespace {
+long g_allocsLeft = -1;
+}  // namespace
+void* operator new(std::size_t n) {
+  if (g_allocsLeft == 0) throw std::bad_alloc();
+  if (g_allocsLeft > 0) --g_allocsLeft;
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"  // this operator new takes from malloc
+#endif
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace tavrin {
+namespace {
+
+auto All(const SampleData& s) {
+  return std::tie(s.nonTranspose, s.transposeValid, s.loopFlags, s.loopOn, s.markers, s.topKey, s.zoneAttribute,
+                  s.transpose, s.rootNote, s.level, s.vdfCutoff, s.decayLevel, s.snapshots, s.frames);
+}
+
+::testing::AssertionResult Same(const Sound& a, const Sound& b) {
+  if (a.name.view() != b.name.view() || a.waveType != b.waveType || a.samples.size() != b.samples.size()) {
+    return ::testing::AssertionFailure() << "sound fields or sample count differ";
+  }
+  for (std::size_t i = 0; i < a.samples.size(); ++i) {
+    if (a.samples[i].name.view() != b.samples[i].name.view() || All(a.samples[i]) != All(b.samples[i])) {
+      return ::testing::AssertionFailure() << "sample " << i << " differs";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+Sound ThreeSamples() {
+  Sound sound;
+  sound.name.assign("Strings");
+  const char* names[] = {"Bass E1", "Pad A3", "Lead C5"};
+  const std::size_t sizes[] = {1000, 500, 200};
+  for (int i = 0; i < 3; ++i) {
+    SampleData s;
+    s.name.assign(names[i]);
+    for (std::size_t k = 0; k < sizes[i]; ++k) s.frames.push_back(static_cast<float>(std::sin(k * 0.2 + i)));
+    s.markers = {0, 10, 100, static_cast<std::int64_t>(sizes[i])};
+    s.rootNote = static_cast<std::uint8_t>(40 + 17 * i);
+    s.loopFlags = LoopFlags::kForward;
+    s.loopOn = true;
+    s.snapshots[1] = {0, 1, 2, 3};
+    sound.samples.push_back(s);
+  }
+  return sound;
+}
+
+struct Edit {
+  const char* what;
+  std::function<EditOutcome(EditorModel&)> run;
+  std::uint64_t pooled;  // frames the history holds aside after the edit
+  bool oneSample = false;
+};
+
+const Edit kEdits[] = {
+    {"sound name", [](EditorModel& m) { return SetSoundName(m, u"Choir"); }, 0},
+    {"wave type", [](EditorModel& m) { return SetWaveType(m, false, true); }, 0},
+    {"loop option", [](EditorModel& m) { return SetLoopOption(m, LoopFlags::kInvertPolarity, true); }, 0},
+    {"typed marker", [](EditorModel& m) { return TypeMarker(m, MarkerId::End, u"900"); }, 0},
+    {"dragged marker", [](EditorModel& m) { return DragMarker(m, MarkerId::Loop, 321); }, 0},
+    {"stepped marker", [](EditorModel& m) { return StepMarker(m, MarkerId::Start, true); }, 0},
+    {"swap", [](EditorModel& m) { return SwapStartAndLoop(m); }, 0},
+    {"snapshot store", [](EditorModel& m) { return PressSnapshot(m, 4, false); }, 0},
+    {"snapshot recall", [](EditorModel& m) { return PressSnapshot(m, 1, false); }, 0},
+    {"snapshot clear", [](EditorModel& m) { return PressSnapshot(m, 1, true); }, 0},
+    {"non transpose", [](EditorModel& m) { return SetNonTranspose(m, true); }, 0},
+    {"root note", [](EditorModel& m) { return SelectRootNote(m, 45); }, 0},
+    {"top key", [](EditorModel& m) { return SelectTopKey(m, 50); }, 0},
+    {"root from name", [](EditorModel& m) { return SelectSample(m, 1), RootNoteFromSampleName(m); }, 0},
+    {"to next root", [](EditorModel& m) { return ToNextRootNote(m); }, 0},
+    {"transpose", [](EditorModel& m) { return SetTranspose(m, -33); }, 0},
+    {"level", [](EditorModel& m) { return SetLevel(m, -20); }, 0},
+    {"cutoff", [](EditorModel& m) { return SetVdfCutoff(m, 7); }, 0},
+    {"decay", [](EditorModel& m) { return SetDecayLevel(m, -7); }, 0},
+    {"sample name", [](EditorModel& m) { return RenameSample(m, u"Cello"); }, 0},
+    {"append",
+     [](EditorModel& m) {
+       std::vector<SampleData> in(2);
+       in[0].frames.assign(70, 0.25f);
+       return AppendSamples(m, in);
+     },
+     0},
+    {"remove", [](EditorModel& m) { return RemoveSample(m, 1); }, 500},
+    {"move", [](EditorModel& m) { return MoveSample(m, 0, 2); }, 0},
+    {"dwgs", [](EditorModel& m) { return ConvertToDwgs(m); }, 1000, true},
+};
+
+TEST(EditHistory, EveryEditUndoesAndRedoesWithoutCopyingFrames) {
+  for (const Edit& e : kEdits) {
+    SCOPED_TRACE(e.what);
+    EditorModel m;
+    Sound base = ThreeSamples();
+    if (e.oneSample) base.samples.resize(1);
+    ASSERT_EQ(OpenSound(m, base).result, kOk);
+    const Sound before = m.working;
+    const float* firstFrames = m.working.samples[0].frames.data();
+    const EditOutcome out = e.run(m);
+    ASSERT_EQ(out.result, kOk);
+    EXPECT_NE(out.refresh & Refresh::kUndoButtons, 0u);
+    ASSERT_FALSE(Same(m.working, before)) << "the edit changed nothing";
+    EXPECT_EQ(m.history.PooledFrames(), e.pooled);
+    const Sound after = m.working;
+    const std::int64_t currentAfter = m.current;
+    EXPECT_EQ(Undo(m).refresh, Refresh::kEverything);
+    EXPECT_TRUE(Same(m.working, before));
+    EXPECT_EQ(m.working.samples[0].frames.data(), firstFrames);  // moved back, not copied
+    EXPECT_FALSE(CanUndo(m));
+    ASSERT_TRUE(CanRedo(m));
+    Redo(m);
+    EXPECT_TRUE(Same(m.working, after));
+    EXPECT_EQ(m.current, currentAfter);
+    EXPECT_EQ(Redo(m).refresh, Refresh::kNone);
+  }
+}
+
+TEST(EditHistory, TypingIntoOneFieldIsOneStep) {
+  EditorModel m;
+  ASSERT_EQ(OpenSound(m, ThreeSamples()).result, kOk);
+  for (const char16_t* t : {u"1", u"12", u"123"}) TypeMarker(m, MarkerId::End, t);
+  EndFieldEdit(m);
+  TypeMarker(m, MarkerId::End, u"99");                // a new visit to the field
+  TypeMarker(m, MarkerId::End, u"99");                // no change: no step
+  for (int x : {5, 6, 7}) DragMarker(m, MarkerId::Loop, x, true);
+  DragMarker(m, MarkerId::Loop, 8, false);
+  DragMarker(m, MarkerId::Loop, 9, false);            // a second drag
+  SetLevel(m, -1), SetLevel(m, -12), SetTranspose(m, 4), SetLevel(m, -3);  // another field in between
+  EXPECT_EQ(m.history.StepCount(), 7u);
+  const std::int64_t ends[] = {99, 123};
+  Undo(m), Undo(m), Undo(m), Undo(m);
+  EXPECT_EQ(m.working.samples[0].markers.loop, 8);
+  Undo(m);
+  EXPECT_EQ(m.working.samples[0].markers.loop, 100);
+  for (std::int64_t end : ends) {
+    EXPECT_EQ(m.working.samples[0].markers.end, end);
+    Undo(m);
+  }
+  EXPECT_EQ(m.working.samples[0].markers.end, 1000);
+  // An edit after an undo drops what could be redone, and its frames.
+  std::vector<SampleData> in(1);
+  in[0].frames.assign(70, 0.5f);
+  AppendSamples(m, in);
+  Undo(m);
+  EXPECT_EQ(m.history.PooledFrames(), 70u);
+  SetSoundName(m, u"X");
+  EXPECT_EQ(m.history.PooledFrames(), 0u);
+  EXPECT_FALSE(CanRedo(m));
+}
+
+TEST(EditHistory, NoMemoryLeavesModelAndHistoryAsTheyWere) {
+  const Edit* edits[] = {&kEdits[3], &kEdits[5], &kEdits[21], &kEdits[23]};
+  for (const Edit* e : edits) {
+    SCOPED_TRACE(e->what);
+    EditorModel m;
+    Sound base = ThreeSamples();
+    if (e->oneSample) base.samples.resize(1);
+    ASSERT_EQ(OpenSound(m, base).result, kOk);
+    const Sound before = m.working;
+    Result r = kOutOfMemory;
+    for (long k = 0; r == kOutOfMemory; ++k) {
+      g_allocsLeft = k;
+      r = e->run(m).result;
+      g_allocsLeft = -1;
+      if (r == kOk) break;
+      ASSERT_EQ(r, kOutOfMemory);
+      ASSERT_TRUE(Same(m.working, before)) << "after " << k << " allocations";
+      ASSERT_FALSE(CanUndo(m));
+    }
+    const Sound after = m.working;
+    for (long k = 0;; ++k) {
+      g_allocsLeft = k;
+      r = Undo(m).result;
+      g_allocsLeft = -1;
+      if (r == kOk) break;
+      ASSERT_TRUE(Same(m.working, after));
+    }
+    EXPECT_TRUE(Same(m.working, before));
+  }
+}
+
+}  // namespace
+}  // namespace tavrin
