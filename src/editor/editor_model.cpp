@@ -427,76 +427,66 @@ enum Field : std::uint32_t {
   kSampleNameField,
 };
 
-template <class Rule>
-EditOutcome Recorded(EditorModel& model, std::uint32_t field, Rule&& rule, std::size_t extraSamples = 0) {
-  if (Result r = model.history.Prepare(model.working, extraSamples)) return {kNone, r};
-  const std::int64_t before = model.current;
-  EditOutcome out = rule();
-  model.history.Commit(model.working, field, before, model.current);
-  out.refresh |= kUndoButtons;
-  return out;
-}
-
 std::uint32_t MarkerField(Field base, MarkerId id) { return base + static_cast<std::uint32_t>(id); }
 
 }  // namespace
 
 EditOutcome SetSoundName(EditorModel& model, Utf16View text) {
-  return Recorded(model, kSoundNameField, [&] { return SetSoundNameRule(model, text); });
+  return RecordEdit(model, kSoundNameField, [&] { return SetSoundNameRule(model, text); });
 }
 EditOutcome SetWaveType(EditorModel& model, bool pcmChecked, bool dwgsChecked) {
-  return Recorded(model, kNoField, [&] { return SetWaveTypeRule(model, pcmChecked, dwgsChecked); });
+  return RecordEdit(model, kNoField, [&] { return SetWaveTypeRule(model, pcmChecked, dwgsChecked); });
 }
 EditOutcome SetLoopOption(EditorModel& model, std::uint32_t bit, bool checked) {
-  return Recorded(model, kNoField, [&] { return SetLoopOptionRule(model, bit, checked); });
+  return RecordEdit(model, kNoField, [&] { return SetLoopOptionRule(model, bit, checked); });
 }
 EditOutcome TypeMarker(EditorModel& model, MarkerId id, Utf16View text) {
-  return Recorded(model, MarkerField(kTypedMarkerField, id), [&] { return TypeMarkerRule(model, id, text); });
+  return RecordEdit(model, MarkerField(kTypedMarkerField, id), [&] { return TypeMarkerRule(model, id, text); });
 }
 EditOutcome DragMarker(EditorModel& model, MarkerId id, std::int32_t position, bool dragging) {
   const EditOutcome out =
-      Recorded(model, MarkerField(kDraggedMarkerField, id), [&] { return DragMarkerRule(model, id, position); });
+      RecordEdit(model, MarkerField(kDraggedMarkerField, id), [&] { return DragMarkerRule(model, id, position); });
   if (!dragging) model.history.EndField();
   return out;
 }
 EditOutcome StepMarker(EditorModel& model, MarkerId id, bool up) {
-  return Recorded(model, kNoField, [&] { return StepMarkerRule(model, id, up); });
+  return RecordEdit(model, kNoField, [&] { return StepMarkerRule(model, id, up); });
 }
 EditOutcome SwapStartAndLoop(EditorModel& model) {
-  return Recorded(model, kNoField, [&] { return SwapStartAndLoopRule(model); });
+  return RecordEdit(model, kNoField, [&] { return SwapStartAndLoopRule(model); });
 }
 EditOutcome PressSnapshot(EditorModel& model, std::uint32_t k, bool alt) {
-  return Recorded(model, kNoField, [&] { return PressSnapshotRule(model, k, alt); });
+  return RecordEdit(model, kNoField, [&] { return PressSnapshotRule(model, k, alt); });
 }
 EditOutcome SetNonTranspose(EditorModel& model, bool checked) {
-  return Recorded(model, kNoField, [&] { return SetNonTransposeRule(model, checked); });
+  return RecordEdit(model, kNoField, [&] { return SetNonTransposeRule(model, checked); });
 }
 EditOutcome SelectRootNote(EditorModel& model, std::int32_t index) {
-  return Recorded(model, kNoField, [&] { return SelectRootNoteRule(model, index); });
+  return RecordEdit(model, kNoField, [&] { return SelectRootNoteRule(model, index); });
 }
 EditOutcome SelectTopKey(EditorModel& model, std::int32_t index) {
-  return Recorded(model, kNoField, [&] { return SelectTopKeyRule(model, index); });
+  return RecordEdit(model, kNoField, [&] { return SelectTopKeyRule(model, index); });
 }
 EditOutcome RootNoteFromSampleName(EditorModel& model) {
-  return Recorded(model, kNoField, [&] { return RootNoteFromSampleNameRule(model); });
+  return RecordEdit(model, kNoField, [&] { return RootNoteFromSampleNameRule(model); });
 }
 EditOutcome ToNextRootNote(EditorModel& model) {
-  return Recorded(model, kNoField, [&] { return ToNextRootNoteRule(model); });
+  return RecordEdit(model, kNoField, [&] { return ToNextRootNoteRule(model); });
 }
 EditOutcome SetTranspose(EditorModel& model, std::int32_t cents) {
-  return Recorded(model, kTransposeField, [&] { return SetTransposeRule(model, cents); });
+  return RecordEdit(model, kTransposeField, [&] { return SetTransposeRule(model, cents); });
 }
 EditOutcome SetLevel(EditorModel& model, std::int32_t value) {
-  return Recorded(model, kLevelField, [&] { return SetLevelRule(model, value); });
+  return RecordEdit(model, kLevelField, [&] { return SetLevelRule(model, value); });
 }
 EditOutcome SetVdfCutoff(EditorModel& model, std::int32_t value) {
-  return Recorded(model, kCutoffField, [&] { return SetVdfCutoffRule(model, value); });
+  return RecordEdit(model, kCutoffField, [&] { return SetVdfCutoffRule(model, value); });
 }
 EditOutcome SetDecayLevel(EditorModel& model, std::int32_t value) {
-  return Recorded(model, kDecayField, [&] { return SetDecayLevelRule(model, value); });
+  return RecordEdit(model, kDecayField, [&] { return SetDecayLevelRule(model, value); });
 }
 EditOutcome ConvertToDwgs(EditorModel& model) {
-  return Recorded(model, kNoField, [&] { return ConvertToDwgsRule(model); }, 8);
+  return RecordEdit(model, kNoField, [&] { return ConvertToDwgsRule(model); }, 8);
 }
 
 EditOutcome Undo(EditorModel& model) {
@@ -517,7 +507,7 @@ void EndFieldEdit(EditorModel& model) { model.history.EndField(); }
 
 EditOutcome AppendSamples(EditorModel& model, std::vector<SampleData>& imported) {
   if (imported.empty()) return {};
-  return Recorded(
+  return RecordEdit(
       model, kNoField,
       [&]() -> EditOutcome {
         std::vector<SampleData>& list = model.working.samples;
@@ -532,7 +522,7 @@ EditOutcome AppendSamples(EditorModel& model, std::vector<SampleData>& imported)
 EditOutcome RemoveSample(EditorModel& model, std::int64_t index) {
   std::vector<SampleData>& list = model.working.samples;
   if (index < 0 || index >= static_cast<std::int64_t>(list.size())) return {};
-  return Recorded(model, kNoField, [&] {
+  return RecordEdit(model, kNoField, [&] {
     SampleData& gone = list[static_cast<std::size_t>(index)];
     model.history.Release(std::move(gone.frames), std::move(gone.zeroCrossings));
     list.erase(list.begin() + index);
@@ -544,7 +534,7 @@ EditOutcome MoveSample(EditorModel& model, std::int64_t from, std::int64_t to) {
   std::vector<SampleData>& list = model.working.samples;
   const auto n = static_cast<std::int64_t>(list.size());
   if (from < 0 || to < 0 || from >= n || to >= n || from == to) return {};
-  return Recorded(model, kNoField, [&] {
+  return RecordEdit(model, kNoField, [&] {
     const auto a = list.begin() + from, b = list.begin() + to;
     if (from < to) std::rotate(a, a + 1, b + 1);
     else std::rotate(b, a, a + 1);
@@ -553,7 +543,7 @@ EditOutcome MoveSample(EditorModel& model, std::int64_t from, std::int64_t to) {
 }
 
 EditOutcome RenameSample(EditorModel& model, Utf16View text) {
-  return Recorded(model, kSampleNameField, [&]() -> EditOutcome {
+  return RecordEdit(model, kSampleNameField, [&]() -> EditOutcome {
     SampleData* s = model.CurrentSample();
     if (!s) return {};
     s->name.assignUtf16(text);

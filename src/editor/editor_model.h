@@ -124,6 +124,20 @@ bool CanUndo(const EditorModel& model);
 bool CanRedo(const EditorModel& model);
 void EndFieldEdit(EditorModel& model);
 
+// Runs `rule` (returning an EditOutcome) as one step: the history is
+// prepared for up to `extraSamples` new samples, and a rule that drops frames
+// hands them to model.history.Release. A nonzero `field` joins consecutive
+// steps from the same field. For operations built on the model.
+template <class Rule>
+EditOutcome RecordEdit(EditorModel& model, std::uint32_t field, Rule&& rule, std::size_t extraSamples = 0) {
+  if (Result r = model.history.Prepare(model.working, extraSamples)) return {Refresh::kNone, r};
+  const std::int64_t before = model.current;
+  EditOutcome out = rule();
+  model.history.Commit(model.working, field, before, model.current);
+  out.refresh |= Refresh::kUndoButtons;
+  return out;
+}
+
 // --- The sample list ----------------------------------------------------------
 // Moves imported samples (made by ImportSampleFile into a Sound of the same
 // type) to the end of the list as one step and makes the last current. 4

@@ -72,26 +72,29 @@ Result BuildWaveformPath(const float* frames, std::uint64_t n, PlotArea plot, st
   return kOk;
 }
 
-void LayoutMarkers(MarkerGeometry* m, std::size_t count, PlotArea plot, float scale) {
+void LayoutMarkers(MarkerGeometry* m, std::size_t count, PlotArea plot, float scale, double firstFrame) {
   const float left = plot.left;
   const float right = plot.left + plot.width;
   for (std::size_t i = 0; i < count; ++i) {
-    if (m[i].position < 0) continue;
-    float line = std::floor(scale * static_cast<float>(m[i].position) + left);
+    const bool zoomed = firstFrame >= 0.0;
+    const double offset = (static_cast<double>(m[i].position) - firstFrame) * scale;
+    m[i].shown = m[i].position >= 0 && (!zoomed || (offset >= 0.0 && offset <= plot.width + 0.5));
+    if (!m[i].shown) continue;
+    float line = std::floor((zoomed ? static_cast<float>(offset) : scale * static_cast<float>(m[i].position)) + left);
     if (line > right - 1.0f) line = right - 1.0f;
     if (line < left + 1.0f) line = left + 1.0f;
     m[i].lineX = line;
     m[i].handleSize = std::floor(m[i].labelSize);
   }
   for (std::size_t i = 0; i < count; ++i) {
-    if (m[i].position < 0) continue;
+    if (!m[i].shown) continue;
     const float line = m[i].lineX;
     float spanLeft = left;
     float spanRight = right;
     bool lowerShares = false;
     bool higherShares = false;
     for (std::size_t j = 0; j < count; ++j) {
-      if (j == i || m[j].position < 0) continue;
+      if (j == i || !m[j].shown) continue;
       const float lj = m[j].lineX;
       if (lj == line) {
         (j > i ? higherShares : lowerShares) = true;
@@ -123,15 +126,15 @@ void LayoutMarkers(MarkerGeometry* m, std::size_t count, PlotArea plot, float sc
 
 int HitMarkerHandle(const MarkerGeometry* m, std::size_t count, float x, float y) {
   for (std::size_t i = 0; i < count; ++i) {
-    if (m[i].position < 0) continue;
+    if (!m[i].shown) continue;
     if (x >= m[i].handleX && x <= m[i].handleX + m[i].handleSize && y <= m[i].handleSize) return static_cast<int>(i);
   }
   return -1;
 }
 
-std::int32_t DragPosition(float cursorX, float plotOrigin, float scale, std::uint64_t frameCount) {
+std::int32_t DragPosition(float cursorX, float plotOrigin, float scale, std::uint64_t frameCount, double firstFrame) {
   if (!(scale > 0.0f)) return 0;
-  const double p = std::round(static_cast<double>(cursorX - plotOrigin) / static_cast<double>(scale));
+  const double p = std::round(static_cast<double>(cursorX - plotOrigin) / static_cast<double>(scale) + firstFrame);
   const double top = static_cast<double>(frameCount < static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())
                                              ? frameCount
                                              : static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()));

@@ -46,17 +46,22 @@ struct MarkerGeometry {
   float lineX = 0.0f;
   float handleX = 0.0f;
   float handleSize = 0.0f;
+  bool shown = false;  // inside the visible frames, with a position
 };
 
 // Places the lines and handles of the visible markers. Of two markers on one
 // line the lower-indexed handle hangs left and the higher-indexed one right.
-void LayoutMarkers(MarkerGeometry* markers, std::size_t count, PlotArea plot, float scale);
+// For a zoomed view, `firstFrame` (not negative) is the frame at the plot's
+// left edge and markers outside the view are not shown (and not hit);
+// without it every marker with a position is shown, within the plot.
+void LayoutMarkers(MarkerGeometry* markers, std::size_t count, PlotArea plot, float scale, double firstFrame = -1.0);
 
 // The first visible marker whose handle holds the point, or -1.
 int HitMarkerHandle(const MarkerGeometry* markers, std::size_t count, float x, float y);
 
 // Where a marker dragged to cursor x lands: the frame under the cursor,
 // measured from the plot's left edge, limited to 0..frameCount.
-std::int32_t DragPosition(float cursorX, float plotOrigin, float scale, std::uint64_t frameCount);
+std::int32_t DragPosition(float cursorX, float plotOrigin, float scale, std::uint64_t frameCount,
+                          double firstFrame = 0.0);
 
 }  // namespace tavrin
