@@ -38,7 +38,7 @@ EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSear
   const std::int64_t from = s->markers.start > 0 ? s->markers.start : -1;
   const std::int64_t to = s->markers.end;
   const bool same = search.sample == model.current && search.frames == s->frames.data() &&
-                    search.frameCount == s->frames.size() && search.from == from && search.to == to &&
+                    search.frameCount == s->frames.size() && search.from == from &&
                     search.shown < search.found.size() && s->markers.loop == search.found[search.shown].loop &&
                     s->markers.end == search.found[search.shown].end;
   if (same) {

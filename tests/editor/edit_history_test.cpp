@@ -7,7 +7,8 @@
 #include <string>
 #include <tuple>
 
-#include "editor/editor_model.h"
+#include "audio/pitch.h"
+#include "editor/editor_tools.h"
 
 // Allocations in this test program fail on demand: after `g_allocsLeft` more
 // when it is not negative.
@@ -195,6 +196,112 @@ TEST(EditHistory, NoMemoryLeavesModelAndHistoryAsTheyWere) {
     }
     EXPECT_TRUE(Same(m.working, before));
   }
+}
+
+// A 220 Hz tone after a short attack, and a noise.
+Sound ToneAndNoise() {
+  Sound sound;
+  sound.samples.resize(2);
+  std::uint32_t seed = 5;
+  for (std::size_t i = 0; i < 31250; ++i) {
+    const double t = i * 6.283185307179586 * 220 / 31250;
+    const double attack = i < 2000 ? i / 2000.0 : 1.0;
+    sound.samples[0].frames.push_back(static_cast<float>(attack * (0.5 * std::sin(t) + 0.2 * std::sin(3 * t + 1))));
+    seed = seed * 1664525u + 1013904223u;
+    sound.samples[1].frames.push_back(static_cast<float>(seed >> 8) / 16777216.0f - 0.5f);
+  }
+  for (SampleData& s : sound.samples) s.markers = {0, 0, 0, 31250};
+  return sound;
+}
+
+TEST(EditorTools, EachToolChangesTheSoundAsSaidAndUndoes) {
+  // The loops `tavrin analyze` lists for the tone.
+  const SampleData tone = ToneAndNoise().samples[0];
+  PitchEstimate pitch;
+  ASSERT_EQ(DetectPitch(tone.frames.data(), tone.frames.size(), kCardRate, pitch), kOk);
+  LoopSearchOptions options;
+  options.to = 31250;
+  options.period = kCardRate / pitch.frequency;
+  std::vector<LoopCandidate> listed;
+  ASSERT_EQ(FindLoops(tone.frames.data(), tone.frames.size(), options, listed), kOk);
+  ASSERT_GE(listed.size(), 2u);
+
+  LoopSearchState search;
+  ToolStatus status;
+  std::uint64_t freed = 0;
+  const auto findLoop = [&](EditorModel& m) { return FindLoop(m, search, LoopSearchOptions{}, status); };
+  const auto loopIs = [](const LoopCandidate& c) {
+    return [c](const Sound&, const Sound& a) {
+      EXPECT_EQ(a.samples[0].markers.loop, c.loop);
+      EXPECT_EQ(a.samples[0].markers.end, c.end);
+      EXPECT_NE(a.samples[0].loopFlags & LoopFlags::kForward, 0u);
+    };
+  };
+  struct Row {
+    const char* what;
+    std::function<void(EditorModel&)> setup;
+    std::function<EditOutcome(EditorModel&)> run;
+    std::function<void(const Sound& before, const Sound& after)> check;
+  };
+  const Row rows[] = {
+      {"find loop", nullptr, findLoop, loopIs(listed[0])},
+      {"find loop again", [&](EditorModel& m) { findLoop(m); }, findLoop, loopIs(listed[1])},
+      {"crossfade", [&](EditorModel& m) { findLoop(m); }, [](EditorModel& m) { return CrossfadeCurrentLoop(m, 100); },
+       [](const Sound& b, const Sound& a) {
+         const std::int64_t end = a.samples[0].markers.end;
+         for (std::int64_t i = 0; i < 31250; ++i) {
+           const bool inFade = i >= end - 100 && i < end;
+           ASSERT_EQ(a.samples[0].frames[i] != b.samples[0].frames[i], inFade) << i;
+         }
+       }},
+      {"detect pitch", nullptr, [&](EditorModel& m) { return DetectSamplePitch(m, false, status); },
+       [](const Sound&, const Sound& a) { EXPECT_EQ(a.samples[0].rootNote, 57); }},
+      {"detect pitch of every sample", nullptr, [&](EditorModel& m) { return DetectSamplePitch(m, true, status); },
+       [](const Sound& b, const Sound& a) {
+         EXPECT_EQ(a.samples[0].rootNote, 57);
+         EXPECT_EQ(a.samples[1].rootNote, b.samples[1].rootNote);
+       }},
+      {"top key", nullptr, [](EditorModel& m) { return DragTopKey(m, 1, 70, false); },
+       [](const Sound&, const Sound& a) { EXPECT_EQ(a.samples[1].topKey, 70); }},
+      {"trim",
+       [](EditorModel& m) {
+         m.working.samples[0].markers = {0, 1000, 500, 20000};
+         m.working.samples[0].loopFlags = LoopFlags::kForward;
+       },
+       [&](EditorModel& m) { return TrimToLoop(m, freed); },
+       [&](const Sound& b, const Sound& a) {
+         EXPECT_EQ(freed, 2u * (31250 - 19500));
+         EXPECT_EQ(a.samples[0].markers, (MarkerSet{0, 500, 0, 19500}));
+         EXPECT_EQ(a.samples[0].frames.size(), 19500u);
+         EXPECT_EQ(a.samples[0].frames[0], b.samples[0].frames[500]);
+       }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    EditorModel m;
+    ASSERT_EQ(OpenSound(m, ToneAndNoise()).result, kOk);
+    if (r.setup) r.setup(m);
+    const Sound before = m.working;
+    ASSERT_EQ(r.run(m).result, kOk);
+    const Sound after = m.working;
+    ASSERT_FALSE(Same(after, before));
+    r.check(before, after);
+    Undo(m);
+    EXPECT_TRUE(Same(m.working, before));
+    Redo(m);
+    EXPECT_TRUE(Same(m.working, after));
+  }
+  EXPECT_EQ(std::string(status.view()).rfind("Pitch set for 1 of 2", 0), 0u);
+  EditorModel m;
+  ASSERT_EQ(OpenSound(m, ToneAndNoise()).result, kOk);
+  findLoop(m);
+  EXPECT_EQ(std::string(status.view()).rfind("Loop 1 of " + std::to_string(listed.size()) + ": ", 0), 0u);
+  m.working.samples[1].nonTranspose = true;
+  DragTopKey(m, 1, 70, false);
+  EXPECT_EQ(m.working.samples[1].topKey, 96);  // "Non Transpose": the top key is the card's to derive
+  SelectSample(m, 1);
+  EXPECT_EQ(DetectSamplePitch(m, false, status).refresh, Refresh::kNone);
+  EXPECT_EQ(std::string(status.view()).rfind("No pitch found", 0), 0u);
 }
 
 }  // namespace
