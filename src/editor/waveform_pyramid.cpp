@@ -99,15 +99,24 @@ void MinMaxPyramid::Columns(const float* frames, double firstFrame, double frame
                             MinMax* out) const {
   const double n = static_cast<double>(count_);
   const auto edge = [&](std::size_t k) {
-    const double x = std::floor(firstFrame + static_cast<double>(k) * framesPerColumn);
-    return x <= 0.0 ? 0.0 : (x >= n ? n : x);
+    const double x = firstFrame + static_cast<double>(k) * framesPerColumn;
+    return x <= 0.0 ? std::uint64_t{0} : (x >= n ? count_ : static_cast<std::uint64_t>(x));
   };
-  double a = edge(0);
+  std::uint64_t a = edge(0);
+  // Narrow columns read their frames straight: a level would not pay.
+  const bool raw = framesPerColumn < 32.0 || frames == nullptr;
   for (std::size_t k = 0; k < columns; ++k) {
-    const double b = edge(k + 1);
-    const auto from = static_cast<std::uint64_t>(a);
-    const auto to = static_cast<std::uint64_t>(b > a ? b : a + 1.0);
-    out[k] = Range(frames, from, to);
+    const std::uint64_t b = edge(k + 1);
+    const std::uint64_t to = b > a ? b : a + 1;
+    if (!raw) {
+      out[k] = Range(frames, a, to);
+    } else if (a < count_) {
+      MinMax m{kInf, -kInf};
+      Raw(m, frames, a, to < count_ ? to : count_);
+      out[k] = m;
+    } else {
+      out[k] = {kInf, -kInf};
+    }
     a = b;
   }
 }
