@@ -82,14 +82,10 @@ void EditHistory::Drop(State& state) {
   state.ids.clear();
 }
 
+void EditHistory::Clear() { *this = EditHistory{}; }
+
 Result EditHistory::Reset(const Sound& working) {
-  synced_ = false;
-  states_.clear();
-  pool_.clear();
-  free_.clear();
-  released_.clear();
-  position_ = 0;
-  lastField_ = 0;
+  Clear();
   const std::size_t n = working.samples.size();
   State first;
   if (Result r = MakeSkeleton(working, first, n)) return r;

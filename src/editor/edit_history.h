@@ -31,6 +31,8 @@ class EditHistory {
   // Starts afresh from the working copy: no undo, no redo. 4 leaves the
   // history empty (it starts afresh at the next Prepare).
   Result Reset(const Sound& working);
+  // Forgets every state and frees the pool (the editor closed).
+  void Clear();
 
   // Before an edit that may add up to `extraSamples` samples. Picks up
   // changes made to the working copy behind the history's back. 4 when the

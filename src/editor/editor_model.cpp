@@ -142,6 +142,12 @@ EditOutcome OpenSound(EditorModel& model, const Sound& sound) {
   return SelectSample(model, 0);
 }
 
+void CloseSound(EditorModel& model) {
+  model.history.Clear();
+  model.working = Sound{};
+  model.current = -1;
+}
+
 EditOutcome SelectSample(EditorModel& model, std::int64_t index) {
   model.history.EndField();
   model.current = index >= 0 && index < static_cast<std::int64_t>(model.working.samples.size()) ? index : -1;

@@ -81,6 +81,8 @@ std::int64_t MarkerValue(const MarkerSet& markers, MarkerId id);
 // Opening: a full copy of the Sound, sample 0 current. 4 leaves the model
 // as it was.
 EditOutcome OpenSound(EditorModel& model, const Sound& sound);
+// Closing: the working copy and its history are freed.
+void CloseSound(EditorModel& model);
 // Sample i current (none when out of range).
 EditOutcome SelectSample(EditorModel& model, std::int64_t index);
 

@@ -62,7 +62,8 @@ EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSear
   const LoopCandidate c = search.found[search.shown];
   const double length = static_cast<double>(c.end - c.loop);
   char text[128];
-  int n = std::snprintf(text, sizeof text, "Loop %zu of %zu: %.0f ms", search.shown + 1, search.found.size(),
+  int n = std::snprintf(text, sizeof text, "Loop %u of %u: %.0f ms", static_cast<unsigned>(search.shown + 1),
+                        static_cast<unsigned>(search.found.size()),
                         length * 1000.0 / kCardRate);
   if (search.period > 0.0 && n > 0) {
     const double periods = std::max(1.0, std::round(length / search.period));
@@ -132,7 +133,8 @@ EditOutcome DetectSamplePitch(EditorModel& model, bool everySample, ToolStatus& 
     std::snprintf(text, sizeof text, "%.2f Hz: %.*s %+.1f cents", p.frequency, static_cast<int>(name.size()),
                   name.data(), p.cents);
   } else {
-    std::snprintf(text, sizeof text, "Pitch set for %zu of %zu samples", pitched, pitches.size());
+    std::snprintf(text, sizeof text, "Pitch set for %u of %u samples", static_cast<unsigned>(pitched),
+                  static_cast<unsigned>(pitches.size()));
   }
   Say(status, text);
   return RecordEdit(model, 0, [&]() -> EditOutcome {
@@ -185,6 +187,36 @@ EditOutcome TrimToLoop(EditorModel& model, std::uint64_t& bytesFreed) {
     s->zeroCrossings.clear();
     return {kPreviewFrames | kMarkersShown | kSnapshotButtons | kEnabling, kOk};
   });
+}
+
+Result KeyZones(const Sound& sound, std::vector<KeyZone>& zones) {
+  zones.clear();
+  const std::size_t n = sound.samples.size();
+  if (Result r = TryResize(zones, n)) return r;
+  for (std::size_t i = 0; i < n; ++i) zones[i] = {static_cast<std::int64_t>(i), 0, 0, sound.samples[i].rootNote};
+  std::stable_sort(zones.begin(), zones.end(), [](const KeyZone& a, const KeyZone& b) { return a.root < b.root; });
+  std::int32_t below = -1;
+  for (std::size_t i = 0; i < n; ++i) {
+    const SampleData& s = sound.samples[static_cast<std::size_t>(zones[i].sample)];
+    std::int32_t top = s.topKey;
+    if (s.nonTranspose) top = i + 1 == n ? 127 : std::clamp(zones[i + 1].root - 1, 0, 127);
+    zones[i].low = below + 1;
+    zones[i].high = top;
+    below = std::max(below, top);
+  }
+  return kOk;
+}
+
+std::int64_t SampleForNote(const std::vector<KeyZone>& zones, std::int32_t note) {
+  for (const KeyZone& z : zones) {
+    if (note >= z.low && note <= z.high) return z.sample;
+  }
+  return -1;
+}
+
+double NoteRate(const SampleData& s, std::int32_t note) {
+  const double semitones = s.nonTranspose ? 0.0 : static_cast<double>(note - s.rootNote);
+  return std::exp2((semitones * 100.0 + s.transpose) / 1200.0);
 }
 
 Result BuildSeamView(const SampleData& s, std::int64_t half, double period, SeamView& out, bool& shown) {

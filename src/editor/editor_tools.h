@@ -52,6 +52,21 @@ EditOutcome DetectSamplePitch(EditorModel& model, bool everySample, ToolStatus& 
 // "Non Transpose". Sample i becomes current; the moves of one drag are one step.
 EditOutcome DragTopKey(EditorModel& model, std::int64_t sample, std::int32_t key, bool dragging);
 
+// The keyboard strip: each sample's zone as the card maps it, samples in
+// root-note order, from the previous zone's top key + 1 to the sample's own
+// (for "Non Transpose" the key below the next root, or 127, as the card image
+// derives it). An empty zone has low > high.
+struct KeyZone {
+  std::int64_t sample = -1;
+  std::int32_t low = 0, high = 0, root = 0;
+};
+Result KeyZones(const Sound& sound, std::vector<KeyZone>& zones);
+// The sample that plays `note` (the first zone holding it), or -1.
+std::int64_t SampleForNote(const std::vector<KeyZone>& zones, std::int32_t note);
+// The playback rate of a sample at `note` against its own: the semitones
+// from its root (none for "Non Transpose") plus its transpose in cents.
+double NoteRate(const SampleData& sample, std::int32_t note);
+
 // "Trim to Loop": drops the frames before Start (before Loop where the loop
 // is on and Loop lies before Start) and from End on; the markers and filled
 // snapshots move with the frames. `bytesFreed` is what the card gets back

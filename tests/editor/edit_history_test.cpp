@@ -304,5 +304,28 @@ TEST(EditorTools, EachToolChangesTheSoundAsSaidAndUndoes) {
   EXPECT_EQ(std::string(status.view()).rfind("No pitch found", 0), 0u);
 }
 
+TEST(EditorTools, KeyZonesAsTheCardMapsThem) {
+  Sound sound;
+  sound.samples.resize(4);
+  const std::uint8_t roots[] = {60, 48, 72, 50}, tops[] = {64, 55, 0, 52};
+  for (int i = 0; i < 4; ++i) sound.samples[i].rootNote = roots[i], sound.samples[i].topKey = tops[i];
+  sound.samples[2].nonTranspose = true;
+  sound.samples[0].transpose = 30;
+  std::vector<KeyZone> zones;
+  ASSERT_EQ(KeyZones(sound, zones), kOk);
+  const std::int32_t want[][3] = {{1, 0, 55}, {3, 56, 52}, {0, 56, 64}, {2, 65, 127}};  // sample, low, high
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(zones[i].sample, want[i][0]);
+    EXPECT_EQ(zones[i].low, want[i][1]);
+    EXPECT_EQ(zones[i].high, want[i][2]);
+  }
+  EXPECT_EQ(SampleForNote(zones, 55), 1);
+  EXPECT_EQ(SampleForNote(zones, 56), 0);  // the empty zone of sample 3 plays nothing
+  EXPECT_EQ(SampleForNote(zones, 127), 2);
+  EXPECT_DOUBLE_EQ(NoteRate(sound.samples[1], 60), 2.0);
+  EXPECT_DOUBLE_EQ(NoteRate(sound.samples[0], 60), std::exp2(30.0 / 1200));
+  EXPECT_DOUBLE_EQ(NoteRate(sound.samples[2], 100), 1.0);
+}
+
 }  // namespace
 }  // namespace tavrin
