@@ -195,7 +195,7 @@ bool EditHistory::Commit(const Sound& working, std::uint32_t field, std::int64_t
     next.currentAfter = currentAfter;
     states_.push_back(std::move(next));  // reserved
     ++position_;
-    if (states_.size() > kMaxSteps + 1) {
+    while (states_.size() > 2 && (states_.size() > kMaxSteps + 1 || (!sameIds && PooledFrames() > kMaxPooledFrames))) {
       Drop(states_.front());
       states_.erase(states_.begin());
       --position_;

@@ -27,6 +27,9 @@ class EditHistory {
  public:
   // Steps kept; the oldest go first.
   static constexpr std::size_t kMaxSteps = 500;
+  // Frames held aside for undo before the oldest steps go (256 MB): at
+  // least the last step is always kept.
+  static constexpr std::uint64_t kMaxPooledFrames = 64u << 20;
 
   // Starts afresh from the working copy: no undo, no redo. 4 leaves the
   // history empty (it starts afresh at the next Prepare).

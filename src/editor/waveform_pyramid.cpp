@@ -10,11 +10,6 @@ namespace {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-inline void Take(MinMax& m, float v) {
-  m.lo = v < m.lo ? v : m.lo;
-  m.hi = v > m.hi ? v : m.hi;
-}
-
 inline void Join(MinMax& m, const MinMax& e) {
   m.lo = e.lo < m.lo ? e.lo : m.lo;
   m.hi = e.hi > m.hi ? e.hi : m.hi;
@@ -110,6 +105,8 @@ void MinMaxPyramid::Columns(const float* frames, double firstFrame, double frame
     const std::uint64_t to = b > a ? b : a + 1;
     if (!raw) {
       out[k] = Range(frames, a, to);
+    } else if (a + 1 == to && a < count_ && frames[a] == frames[a]) {  // one frame, not NaN
+      out[k] = {frames[a], frames[a]};
     } else if (a < count_) {
       MinMax m{kInf, -kInf};
       Raw(m, frames, a, to < count_ ? to : count_);
