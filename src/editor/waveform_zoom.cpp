@@ -9,9 +9,11 @@
 namespace tavrin {
 namespace {
 
+// The whole sample across the width (a sample of a few frames gets more than
+// kMaxPixelsPerFrame).
 double FitFramesPerPixel(std::uint64_t count, double width) {
   if (!(width >= 1.0) || count == 0) return 1.0;
-  return std::max(static_cast<double>(count) / width, 1.0 / kMaxPixelsPerFrame);
+  return static_cast<double>(count) / width;
 }
 
 }  // namespace
@@ -22,7 +24,8 @@ WaveView FitView(std::uint64_t frameCount, double width) {
 
 WaveView LimitView(WaveView v) {
   const double fit = FitFramesPerPixel(v.frameCount, v.width);
-  if (!(v.framesPerPixel >= 1.0 / kMaxPixelsPerFrame)) v.framesPerPixel = 1.0 / kMaxPixelsPerFrame;
+  const double closest = std::min(fit, 1.0 / kMaxPixelsPerFrame);
+  if (!(v.framesPerPixel >= closest)) v.framesPerPixel = closest;
   if (v.framesPerPixel > fit) v.framesPerPixel = fit;
   const double last = static_cast<double>(v.frameCount) - v.VisibleFrames();
   if (!(v.firstFrame <= last)) v.firstFrame = last;

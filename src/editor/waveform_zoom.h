@@ -29,10 +29,11 @@ struct WaveView {
   double XToFrame(double x) const { return firstFrame + x * framesPerPixel; }
 };
 
-// The whole sample ("Zoom to Fit"); at most kMaxPixelsPerFrame.
+// The whole sample across the width ("Zoom to Fit").
 WaveView FitView(std::uint64_t frameCount, double width);
-// The zoom kept between the whole sample and kMaxPixelsPerFrame, the view
-// inside the frames.
+// The zoom kept between the whole sample and kMaxPixelsPerFrame (or the
+// whole, for a sample of fewer frames than that fills), the view inside the
+// frames.
 WaveView LimitView(WaveView v);
 // Ctrl+wheel: `notches` of the wheel (delta / 120, up zooms in) around the
 // cursor at x: the frame under it stays under it.

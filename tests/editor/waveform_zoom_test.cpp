@@ -65,6 +65,7 @@ TEST(Zoom, CursorWheelLoopAndFit) {
   EXPECT_DOUBLE_EQ(ZoomAround(fit, 0, 100).framesPerPixel, 1.0 / kMaxPixelsPerFrame);
   EXPECT_DOUBLE_EQ(ZoomAround(in, 10, -100).framesPerPixel, fit.framesPerPixel);  // never past the whole
   EXPECT_EQ(ZoomAround(in, 10, -100).firstFrame, 0.0);
+  EXPECT_DOUBLE_EQ(ZoomAround(FitView(4, 468), 0, 3).framesPerPixel, 4.0 / 468);  // a DWGS wave fills the view
   const WaveView right = ScrollByWheel(in, -1000);  // stops at the end
   EXPECT_DOUBLE_EQ(right.firstFrame + right.VisibleFrames(), 100000.0);
   const WaveView loop = ZoomToLoop(fit, {0, 0, 40000, 41000}, LoopFlags::kForward);
