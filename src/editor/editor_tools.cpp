@@ -229,12 +229,31 @@ Result BuildSeamView(const SampleData& s, std::int64_t half, double period, Seam
   if (Result r = TryResize(out.played, n)) return r;
   if (Result r = TryResize(out.continuation, n)) return r;
   const float none = std::numeric_limits<float>::quiet_NaN();
-  const std::int64_t length = end - loop;
+  // As the preview plays it: "Invert Polarity" throughout, "Alternating
+  // Polarity" on every other pass, "Forward / Backward" turning at End.
+  const bool backAndForth = (s.loopFlags & LoopFlags::kForwardBackward) != 0;
+  const float first = (s.loopFlags & LoopFlags::kInvertPolarity) != 0 ? -1.0f : 1.0f;
+  const float second = (s.loopFlags & LoopFlags::kAlternatingPolarity) != 0 ? -first : first;
   for (std::int64_t j = -half; j < half; ++j) {
     const std::int64_t own = end + j;
     const auto k = static_cast<std::size_t>(j + half);
-    out.continuation[k] = own >= 0 && own < count ? s.frames[static_cast<std::size_t>(own)] : none;
-    out.played[k] = j < 0 ? out.continuation[k] : s.frames[static_cast<std::size_t>(loop + j % length)];
+    out.continuation[k] = own >= 0 && own < count ? first * s.frames[static_cast<std::size_t>(own)] : none;
+    if (j < 0) out.played[k] = out.continuation[k];
+  }
+  std::int64_t pos = backAndForth ? std::min(end, count - 1) : loop;
+  bool backward = backAndForth, odd = true;
+  for (auto k = static_cast<std::size_t>(half); k < n; ++k) {
+    out.played[k] = (odd ? second : first) * s.frames[static_cast<std::size_t>(pos)];
+    if (backward) {
+      if (--pos <= loop) backward = false, odd = !odd;
+    } else if (++pos >= end) {
+      if (backAndForth) {
+        backward = true;
+      } else {
+        pos = loop;
+      }
+      odd = !odd;
+    }
   }
   out.seam = static_cast<std::size_t>(half);
   out.errorDb = SeamErrorDb(s.frames.data(), s.frames.size(), loop, end, period);

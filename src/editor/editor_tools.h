@@ -76,7 +76,7 @@ EditOutcome TrimToLoop(EditorModel& model, std::uint64_t& bytesFreed);
 // The seam view over `half` frames each side of the seam.
 inline constexpr std::int64_t kSeamHalfFrames = kCardRate * 3 / 1000;  // 3 ms
 struct SeamView {
-  std::vector<float> played;        // End - half .. End, then from Loop as playback goes on
+  std::vector<float> played;        // End - half .. End, then on as the preview plays the loop
   std::vector<float> continuation;  // the sample's own frames from End - half; NaN past its end
   std::size_t seam = 0;             // index of the first frame played from Loop
   double errorDb = 0.0;             // as `tavrin analyze` measures it; NaN when not measurable

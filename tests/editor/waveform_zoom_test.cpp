@@ -148,6 +148,10 @@ TEST(Seam, ErrorIsTheLoopSearchsAndTheViewJoinsEndToLoop) {
   EXPECT_EQ(view.played, (std::vector<float>{5, 6, 7, 6, 7, 6}));  // the loop 5..6 repeats
   EXPECT_EQ(view.continuation[3], 8);
   EXPECT_TRUE(std::isnan(view.continuation[4]));
+  s.markers = {0, 0, 2, 5};
+  s.loopFlags = LoopFlags::kForward | LoopFlags::kForwardBackward | LoopFlags::kAlternatingPolarity;
+  ASSERT_EQ(BuildSeamView(s, 4, 0, view, shown), kOk);
+  EXPECT_EQ(view.played, (std::vector<float>{2, 3, 4, 5, -6, -5, -4, 3}));  // back from End, then forward again
   s.markers.loop = 7;
   ASSERT_EQ(BuildSeamView(s, 3, 0, view, shown), kOk);
   EXPECT_FALSE(shown);
