@@ -8,6 +8,7 @@
 #include "audio/pitch.h"
 #include "audio/seam.h"
 #include "base/alloc.h"
+#include "editor/waveform_zoom.h"
 
 namespace tavrin {
 namespace {
@@ -80,6 +81,17 @@ EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSear
     ApplyLoop(*s, c);
     return {AfterMarkers(model, *s), kOk};
   });
+}
+
+Result SnapDragPosition(EditorModel& model, std::int64_t position, std::int64_t& snapped) {
+  snapped = position;
+  SampleData* s = model.CurrentSample();
+  if (!s || !model.snapAtZeros) return kOk;
+  if (s->zeroCrossings.empty()) {
+    if (Result r = BuildZeroCrossings(*s)) return r;
+  }
+  snapped = NearestZeroCrossing(s->zeroCrossings, position);
+  return kOk;
 }
 
 std::int64_t AutomaticCrossfadeFrames(const SampleData& s) {

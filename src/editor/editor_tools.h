@@ -36,6 +36,11 @@ struct LoopSearchState {
 // measured one), or "No loop found".
 EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSearchOptions& options, ToolStatus& status);
 
+// Where a marker dragged to `position` lands: with "Snap at Zeros" on, the
+// nearest zero crossing of the current sample (its cache built first; 4 when
+// it cannot be, and `snapped` is the position as it was).
+Result SnapDragPosition(EditorModel& model, std::int64_t position, std::int64_t& snapped);
+
 // "Crossfade…": the current sample's loop crossfaded over `lengthFrames`
 // (0: automatic, 20 ms or less as the loop allows). The sample gets new frames;
 // the old ones stay in the history for undo.

@@ -296,6 +296,10 @@ TEST(EditorTools, EachToolChangesTheSoundAsSaidAndUndoes) {
   ASSERT_EQ(OpenSound(m, ToneAndNoise()).result, kOk);
   findLoop(m);
   EXPECT_EQ(std::string(status.view()).rfind("Loop 1 of " + std::to_string(listed.size()) + ": ", 0), 0u);
+  std::int64_t snapped = 0;
+  ASSERT_EQ(SnapDragPosition(m, 1000, snapped), kOk);
+  EXPECT_NE(m.working.samples[0].frames[snapped - 1] < 0, m.working.samples[0].frames[snapped] < 0);
+  EXPECT_LT(std::llabs(snapped - 1000), 72);  // within half a period of 220 Hz
   m.working.samples[1].nonTranspose = true;
   DragTopKey(m, 1, 70, false);
   EXPECT_EQ(m.working.samples[1].topKey, 96);  // "Non Transpose": the top key is the card's to derive
