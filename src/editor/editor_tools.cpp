@@ -99,10 +99,10 @@ std::int64_t AutomaticCrossfadeFrames(const SampleData& s) {
   return std::max<std::int64_t>(0, std::min({std::int64_t{kCardRate} / 50, loopLength / 2, s.markers.loop}));
 }
 
-EditOutcome CrossfadeCurrentLoop(EditorModel& model, std::int64_t lengthFrames) {
+EditOutcome CrossfadeCurrentLoop(EditorModel& model, std::int32_t lengthMs) {
   SampleData* s = model.CurrentSample();
-  if (!s) return {};
-  const std::int64_t n = lengthFrames > 0 ? lengthFrames : AutomaticCrossfadeFrames(*s);
+  if (!s || lengthMs < 0 || lengthMs > 1000) return {};
+  const std::int64_t n = lengthMs > 0 ? std::int64_t{lengthMs} * kCardRate / 1000 : AutomaticCrossfadeFrames(*s);
   const MarkerSet& m = s->markers;
   if (n <= 0 || m.loop <= 0 || m.end <= m.loop || m.end > s->frameCount()) return {};
   // The fade works on a copy: the frames before it stay with the history.

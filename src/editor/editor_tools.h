@@ -41,10 +41,11 @@ EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSear
 // it cannot be, and `snapped` is the position as it was).
 Result SnapDragPosition(EditorModel& model, std::int64_t position, std::int64_t& snapped);
 
-// "Crossfade…": the current sample's loop crossfaded over `lengthFrames`
-// (0: automatic, 20 ms or less as the loop allows). The sample gets new frames;
-// the old ones stay in the history for undo.
-EditOutcome CrossfadeCurrentLoop(EditorModel& model, std::int64_t lengthFrames);
+// "Crossfade…": the current sample's loop crossfaded over `lengthMs` (1 to
+// 1000, in frames as `tavrin add --crossfade` counts them; 0: automatic, 20 ms
+// or less as the loop allows). The sample gets new frames; the old ones stay
+// in the history for undo.
+EditOutcome CrossfadeCurrentLoop(EditorModel& model, std::int32_t lengthMs);
 std::int64_t AutomaticCrossfadeFrames(const SampleData& sample);
 
 // "Detect Pitch": root note and transpose of the current sample (or, with

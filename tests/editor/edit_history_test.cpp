@@ -246,11 +246,11 @@ TEST(EditorTools, EachToolChangesTheSoundAsSaidAndUndoes) {
   const Row rows[] = {
       {"find loop", nullptr, findLoop, loopIs(listed[0])},
       {"find loop again", [&](EditorModel& m) { findLoop(m); }, findLoop, loopIs(listed[1])},
-      {"crossfade", [&](EditorModel& m) { findLoop(m); }, [](EditorModel& m) { return CrossfadeCurrentLoop(m, 100); },
+      {"crossfade", [&](EditorModel& m) { findLoop(m); }, [](EditorModel& m) { return CrossfadeCurrentLoop(m, 3); },
        [](const Sound& b, const Sound& a) {
          const std::int64_t end = a.samples[0].markers.end;
          for (std::int64_t i = 0; i < 31250; ++i) {
-           const bool inFade = i >= end - 100 && i < end;
+           const bool inFade = i >= end - 93 && i < end;  // 3 ms
            ASSERT_EQ(a.samples[0].frames[i] != b.samples[0].frames[i], inFade) << i;
          }
        }},
