@@ -249,10 +249,13 @@ TEST(EditorTools, EachToolChangesTheSoundAsSaidAndUndoes) {
       {"crossfade", [&](EditorModel& m) { findLoop(m); }, [](EditorModel& m) { return CrossfadeCurrentLoop(m, 3); },
        [](const Sound& b, const Sound& a) {
          const std::int64_t end = a.samples[0].markers.end;
+         int changed = 0;
          for (std::int64_t i = 0; i < 31250; ++i) {
-           const bool inFade = i >= end - 93 && i < end;  // 3 ms
-           ASSERT_EQ(a.samples[0].frames[i] != b.samples[0].frames[i], inFade) << i;
+           const bool differs = a.samples[0].frames[i] != b.samples[0].frames[i];
+           if (i < end - 93 || i >= end) ASSERT_FALSE(differs) << i;  // only the 3 ms before End
+           changed += differs;
          }
+         EXPECT_GT(changed, 46);
        }},
       {"detect pitch", nullptr, [&](EditorModel& m) { return DetectSamplePitch(m, false, status); },
        [](const Sound&, const Sound& a) { EXPECT_EQ(a.samples[0].rootNote, 57); }},
