@@ -252,7 +252,9 @@ TEST(EditorTools, EachToolChangesTheSoundAsSaidAndUndoes) {
          int changed = 0;
          for (std::int64_t i = 0; i < 31250; ++i) {
            const bool differs = a.samples[0].frames[i] != b.samples[0].frames[i];
-           if (i < end - 93 || i >= end) ASSERT_FALSE(differs) << i;  // only the 3 ms before End
+           if (i < end - 93 || i >= end) {
+             ASSERT_FALSE(differs) << i;  // only the 3 ms before End
+           }
            changed += differs;
          }
          EXPECT_GT(changed, 46);
