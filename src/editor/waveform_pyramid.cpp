@@ -98,22 +98,25 @@ void MinMaxPyramid::Columns(const float* frames, double firstFrame, double frame
     return x <= 0.0 ? std::uint64_t{0} : (x >= n ? count_ : static_cast<std::uint64_t>(x));
   };
   std::uint64_t a = edge(0);
-  // Narrow columns read their frames straight: a level would not pay.
-  const bool raw = framesPerColumn < 32.0 || frames == nullptr;
+  if (framesPerColumn < 32.0 || frames == nullptr) {
+    // Narrow columns read their frames straight: a level would not pay.
+    for (std::size_t k = 0; k < columns; ++k) {
+      const std::uint64_t b = edge(k + 1);
+      std::uint64_t to = b > a ? b : a + 1;
+      to = to < count_ ? to : count_;
+      float lo = kInf, hi = -kInf;
+      for (std::uint64_t i = a; i < to; ++i) {
+        lo = frames[i] < lo ? frames[i] : lo;
+        hi = frames[i] > hi ? frames[i] : hi;
+      }
+      out[k] = {lo, hi};
+      a = b;
+    }
+    return;
+  }
   for (std::size_t k = 0; k < columns; ++k) {
     const std::uint64_t b = edge(k + 1);
-    const std::uint64_t to = b > a ? b : a + 1;
-    if (!raw) {
-      out[k] = Range(frames, a, to);
-    } else if (a + 1 == to && a < count_ && frames[a] == frames[a]) {  // one frame, not NaN
-      out[k] = {frames[a], frames[a]};
-    } else if (a < count_) {
-      MinMax m{kInf, -kInf};
-      Raw(m, frames, a, to < count_ ? to : count_);
-      out[k] = m;
-    } else {
-      out[k] = {kInf, -kInf};
-    }
+    out[k] = Range(frames, a, b > a ? b : a + 1);
     a = b;
   }
 }
