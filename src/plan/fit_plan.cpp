@@ -358,12 +358,13 @@ class Planner {
     fit::Pitch pitch;
     if (Result r = fit::MeasurePitch(s, loop, end, pitch)) return r;
     if (pitch.pitched) {
-      const std::int64_t earliest = std::min(s.markers.start, loop);
+      // Played through from Start: the new loop lies past it.
+      const std::int64_t earliest = std::min(s.markers.start, loop), from = std::max(s.markers.start, loop);
       for (std::int64_t region : kCompactRegions) {
-        if (region > (end - loop) / 2) break;
+        if (from + region > end - (end - loop) / 2) break;
         LoopChoice choice;
         bool found = false;
-        if (Result r = fit::ChooseLoop(s, earliest, loop, loop + region, pitch.frequency, LoopKind::Compact, choice,
+        if (Result r = fit::ChooseLoop(s, earliest, from, from + region, pitch.frequency, LoopKind::Compact, choice,
                                        found)) {
           return r;
         }
