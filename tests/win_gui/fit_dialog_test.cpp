@@ -1,5 +1,6 @@
 // "Fit to Card": the checklist of the plan, the figures following the ticks,
-// Apply leaving the card modified and unsaved, Cancel changing nothing.
+// Apply leaving the card modified and unsaved, Cancel changing nothing, the
+// offer in "Too much data for the card".
 #include <windows.h>
 #include <commctrl.h>
 
@@ -74,8 +75,8 @@ TEST_F(FitDialogTest, TicksMoveTheFiguresAndApplyLeavesTheCardModified) {
   EXPECT_EQ(WindowText(Control(MainRow::kFreeMemory)).find(L"-"), std::wstring::npos);
 }
 
-TEST_F(FitDialogTest, CancelChangesNothing) {
-  Menu(IDM_FILE_FIT);
+TEST_F(FitDialogTest, OfferedByTooMuchDataCancelChangesNothing) {
+  EXPECT_EQ(test::Answering({IDYES}, [this] { Click(MainRow::kSend); }).size(), 1u);
   ASSERT_NE(FitDialogWindow(), nullptr);
   SendMessageW(FitDialogWindow(), WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(Row(FitRow::kCancel)));
   test::Pump();
