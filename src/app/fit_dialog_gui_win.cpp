@@ -22,11 +22,11 @@ namespace {
 constexpr wchar_t kFitDialogClass[] = L"TavrinFitDialog";
 
 ControlSpec g_table[FitRow::kCount] = {
-    {10, 8, 600, 40, L"Static",
+    {10, 8, 760, 40, L"Static",
      L"Each step saves the bytes shown, in the order of what a listener loses. Tick the steps to take; "
      L"Apply changes the card, which you can still leave unsaved.",
      SS_LEFT, 0, 0, 0, 0, 0, nullptr, {}},
-    {10, 52, 600, 300, WC_LISTVIEWW, nullptr,
+    {10, 52, 760, 300, WC_LISTVIEWW, nullptr,
      WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | LVS_SINGLESEL, 0, 0, 0, 0, 0,
      nullptr, {}},
     {10, 360, 100, 20, L"Static", L"Card Size:", SS_RIGHT | SS_CENTERIMAGE, 0, 0, 0, 0, 0, nullptr, {}},
@@ -34,8 +34,8 @@ ControlSpec g_table[FitRow::kCount] = {
     {10, 380, 100, 20, L"Static", L"Free Memory:", SS_RIGHT | SS_CENTERIMAGE, 0, 0, 0, 0, 0, nullptr, {}},
     {114, 380, 180, 20, L"Static", L"0 Byte", SS_LEFT | SS_CENTERIMAGE, 0, 0, 0, 0, ControlFlags::kOwnTextColour,
      nullptr, {}},
-    {400, 370, 100, 23, L"Button", L"Apply", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0, 0, 0, 0, nullptr, {}},
-    {510, 370, 100, 23, L"Button", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0, 0, nullptr, {}},
+    {560, 370, 100, 23, L"Button", L"Apply", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0, 0, 0, 0, nullptr, {}},
+    {670, 370, 100, 23, L"Button", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0, 0, nullptr, {}},
 };
 
 struct FitState {
@@ -79,7 +79,7 @@ void FillList() {
   LVCOLUMNW col = {};
   col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
   col.fmt = LVCFMT_LEFT;
-  col.cx = ScaleToDpi(480, g_fit.frame.dpiX);
+  col.cx = ScaleToDpi(636, g_fit.frame.dpiX);
   col.pszText = const_cast<wchar_t*>(L"Step");
   SendMessageW(List(), LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&col));
   col.fmt = LVCFMT_RIGHT;
@@ -146,7 +146,7 @@ LRESULT CALLBACK FitDialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
       g_fit.hwnd = hwnd;
       g_fit.frame.table = g_table;
       g_fit.frame.count = FitRow::kCount;
-      g_fit.frame.clientWidth = 620;
+      g_fit.frame.clientWidth = 780;
       g_fit.frame.clientHeight = 404;
       if (!InitFrameWindow(hwnd, g_fit.frame)) return -1;
       FillList();

@@ -289,7 +289,7 @@ class Planner {
   void DescribeLoop(Change& c, const LoopChoice& l, double frequency) {
     AppendF(c.what, ": loop %.0f ms (%.0f periods), seam %.0f dB", (l.end - l.loop) / double(kMs),
             (l.end - l.loop) * frequency / kCardRate, l.seamDb);
-    AppendF(c.what, ", %.1f cents", l.cents);
+    AppendF(c.what, ", %.1f cents", std::fabs(l.cents) < 0.05 ? 0.0 : l.cents);
     if (l.crossfade > 0) AppendF(c.what, ", crossfade %.0f ms", l.crossfade / double(kMs));
     AppendF(c.what, "; cut after it");
   }
