@@ -128,7 +128,7 @@ int CmdFit(const Args& args) {
   }
   FitPlan plan;
   if (Result r = PlanFit(doc, options, plan)) return Fail(path, FileErrorText(r));
-  if (!apply) {
+  if (!apply || (plan.fits && plan.steps.empty())) {  // nothing to do: the file stays as it is
     json ? PrintPlanJson(plan, false) : PrintPlan(plan);
     return 0;
   }

@@ -375,6 +375,13 @@ TEST(FitCommand, PrintsPlansAndAppliesUnderTheLockOnSoxMadeSounds) {
   ASSERT_EQ(ReadWholeFile(dir.File("c.qz"), 1 << 24, after), kOk);
   EXPECT_EQ(before, after) << "printing, or a plan that cannot fit, leaves the card-file as it was";
   EXPECT_EQ(run(t + "fit c.qz --capacity 1 --device 1").status, 2);
+  // A device of the wide layout: its memory, the tables counted wide.
+  std::filesystem::create_directories(dir.path() / "device");
+  std::ofstream(dir.File("device/device.txt")) << "model = 5\nmemory = 300000\n";
+  CardDocument loaded;
+  ASSERT_EQ(LoadCardFile(dir.File("c.qz"), loaded), kOk);
+  const std::string wide = "card " + std::to_string(CardBytes(loaded, CardLayout::WideCard)) + " bytes, capacity 300000";
+  EXPECT_NE(run("TAVRIN_SIMULATED_DEVICE=device " + t + "fit c.qz --device 1").out.find(wide), std::string::npos) << wide;
   const CommandRun applied = run(t + "fit c.qz --capacity 150000 --apply --json");
   ASSERT_EQ(applied.status, 0) << applied.err;
   EXPECT_NE(applied.out.find("\"fits\": true"), std::string::npos);
