@@ -126,6 +126,9 @@ class Planner {
                                  FitStepKind::DecayEnd};
     for (std::size_t k = 0; k < 4 && !Fits(); ++k) {
       if (Result r = SampleSteps(kinds[k], makers[k])) return r;
+      if (k == 0 && !Fits()) {
+        if (Result r = UnplayedSamples()) return r;
+      }
     }
     while (!Fits()) {
       bool thinned = false;
@@ -451,6 +454,37 @@ class Planner {
     }
   }
 
+  // 1, whole samples: a Multisound sample no key plays (another one's zone
+  // covers its keys) goes, every key playing as before.
+  Result UnplayedSamples() {
+    for (std::size_t i = 0; i < work_.multisounds.size() && !Fits(); ++i) {
+      Sound& sound = work_.multisounds[i];
+      if (sound.waveType != WaveType::PCM || sound.samples.size() > 255) continue;
+      for (std::size_t j = 0; j < sound.samples.size() && !Fits(); ++j) {
+        if (multi_[i][j].removed) continue;
+        std::int64_t before[128];
+        KeyMap(i, -1, -1, 0, before);
+        int farthest = 0, total = 0;
+        if (std::find(before, before + 128, static_cast<std::int64_t>(j)) != before + 128 ||
+            !ThinningHolds(i, j, -1, 0, before, farthest, total)) {
+          continue;
+        }
+        const std::uint64_t size = Size();
+        multi_[i][j].removed = true;
+        FitStep step;
+        step.kind = FitStepKind::UnplayedFrames;
+        step.removesSample = true;
+        step.frameCount = sound.samples[j].frameCount();
+        step.bytesSaved = size - Size();
+        Name(step.what, sound, sound.samples[j]);
+        step.what.append(": no key plays it (other zones cover its keys); removed");
+        std::int64_t none = -1;
+        if (Result r = Record(step, SampleRef{SoundType::Multisound, i, j}, none)) return r;
+      }
+    }
+    return kOk;
+  }
+
   struct Thinning {
     std::size_t sound = 0, sample = 0;
     std::int64_t neighbour = -1;
@@ -540,6 +574,7 @@ class Planner {
     multi_[best.sound][best.sample].removed = true;
     FitStep step;
     step.kind = FitStepKind::ThinZone;
+    step.removesSample = true;
     step.frameCount = gone.frameCount();
     step.bytesSaved = best.saving;
     step.neighbour = best.neighbour;
@@ -634,7 +669,7 @@ Result Outcomes(const CardDocument& doc, const FitPlan& plan, const std::vector<
     }
     const std::vector<Sound>& list = s.soundType == SoundType::Drumsound ? doc.drumsounds : doc.multisounds;
     if (list[s.sound].samples[s.sample].frameCount() != s.frameCount) return kInvalidArgument;
-    if (s.kind == FitStepKind::ThinZone) {
+    if (s.removesSample) {
       if (s.neighbour >= static_cast<std::int64_t>(o[s.sound].size())) return kInvalidArgument;
       o[s.sound][s.sample] = -2;
     } else if (o[s.sound][s.sample] != -2) {

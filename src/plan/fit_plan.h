@@ -15,7 +15,7 @@
 namespace tavrin {
 
 enum class FitStepKind : std::uint8_t {
-  UnplayedFrames = 1,  // frames that never play go; every frame that plays stays bit-identical
+  UnplayedFrames = 1,  // frames (or samples) that never play go; every frame that plays stays bit-identical
   NewLoop = 2,         // an un-looped sustained Multisound sample gets a loop and is cut at its end
   CompactLoop = 3,     // a long loop becomes a compact one, cut at its end
   DecayEnd = 4,        // an un-looped sample ends where the rest stays below -60 dB of its peak
@@ -54,6 +54,7 @@ struct FitStep {
   std::int64_t fade = 0;       // frames faded out before End (DecayEnd)
   double seamDb = 0.0;         // a loop made: its seam after any crossfade
   double tuningCents = 0.0;    // a loop made: its pitch against the sustain's
+  bool removesSample = false;   // ThinZone, or UnplayedFrames for a sample no key plays
   std::int64_t neighbour = -1;  // ThinZone: the sample whose top key changes, or -1
   std::uint8_t topKey = 0;      // ThinZone: the neighbour's new top key
 };

@@ -79,7 +79,7 @@ void Add(Sound& sound, const char* name, std::vector<float> frames, std::uint8_t
   s.topKey = top;
 }
 
-// Strings a third apart (zones to thin), plucks, a sample with a loop marker
+// Strings a third apart (zones to thin) and one no key plays, plucks, a sample with a loop marker
 // left before Start with the loop off and End before its last frame, one
 // with a long loop, one looping from before its Start, and two drums.
 CardDocument MakeCard() {
@@ -92,6 +92,7 @@ CardDocument MakeCard() {
     Add(*strings, name.c_str(), Make(Kind::Sustain, roots[i], 1.4, 7 + i), roots[i],
         static_cast<std::uint8_t>(i + 1 < 7 ? (roots[i] + roots[i + 1]) / 2 : 127));
   }
+  Add(*strings, "Dup 60", Make(Kind::Sustain, 60, 0.3), 60, 60);  // Str 60 comes first and covers its keys
   Sound* other = AppendSound(doc.multisounds, SoundType::Multisound);
   other->name.assign("Other");
   Add(*other, "Pluck 50", Make(Kind::Pluck, 50, 1.5), 50, 55);
@@ -248,16 +249,21 @@ TEST(Fit, FirstStepAloneKeepsEveryPlayedFrameBitIdentical) {
   std::vector<bool> take(plan.steps.size());
   std::size_t taken = 0;
   for (std::size_t i = 0; i < take.size(); ++i) taken += take[i] = plan.steps[i].kind == FitStepKind::UnplayedFrames;
-  EXPECT_EQ(taken, 3u);  // Hidden, Long and Before
+  EXPECT_EQ(taken, 4u);  // Hidden, Long, Before and Dup
   CardDocument applied = doc;
   ASSERT_EQ(ApplyFit(applied, plan, take), kOk);
   EXPECT_EQ(CardBytes(applied, CardLayout::Card), SizeWithSteps(doc, plan, take, CardLayout::Card));
-  // Hidden: 2000 before Start, 2625 from End; Long: 2000 from End; Before: 1200 before Loop, 750 from End.
-  EXPECT_EQ(CardBytes(doc, CardLayout::Card) - CardBytes(applied, CardLayout::Card), 2u * (2000 + 2625 + 2000 + 1200 + 750));
+  // Hidden: 2000 before Start, 2625 from End; Long: 2000 from End; Before: 1200 before Loop, 750 from End;
+  // Dup: its 9375 frames, zone and sample records.
+  EXPECT_EQ(CardBytes(doc, CardLayout::Card) - CardBytes(applied, CardLayout::Card),
+            2u * (2000 + 2625 + 2000 + 1200 + 750 + 9375) + 24);
   for (const auto* list : {&doc.multisounds, &doc.drumsounds}) {
     for (const Sound& sound : *list) {
       for (const SampleData& s : sound.samples) {
-        const SampleData& t = *Find(applied, std::string(s.name.view()));
+        const SampleData* kept = Find(applied, std::string(s.name.view()));
+        ASSERT_EQ(kept == nullptr, s.name.view() == "Dup 60");
+        if (kept == nullptr) continue;
+        const SampleData& t = *kept;
         const bool looped = s.loopOn;
         const std::int64_t first = looped && s.markers.loop < s.markers.start ? s.markers.loop : s.markers.start;
         EXPECT_EQ(t.frameCount(), s.markers.end - first) << s.name.view();
