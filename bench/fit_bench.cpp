@@ -250,7 +250,8 @@ int main(int argc, char** argv) {
     tavrin::FitPlan fit;
     if (!Import(doc, small) || tavrin::PlanFit(doc, tavrin::FitOptions{}, fit) != 0) return 1;
     tavrin::CardDocument planned = doc;
-    if (tavrin::ApplyFit(planned, fit, tavrin::DefaultSelection(fit)) != 0) return 1;
+    std::vector<bool> take;
+    if (tavrin::DefaultSelection(fit, take) != 0 || tavrin::ApplyFit(planned, fit, take) != 0) return 1;
     std::size_t kinds[7] = {};
     for (const tavrin::FitStep& s : fit.steps) kinds[static_cast<int>(s.kind)] += s.skipped ? 0 : 1;
     std::printf("\n%s card of %llu bytes: %zu steps (%zu unplayed, %zu loops, %zu compact, %zu decays, %zu thinned, "

@@ -217,13 +217,14 @@ void ShowFitDialog(HWND owner) {
   options.capacity = TheDocument().cardCapacity;
   options.layout = DevicePanelWideLayout() ? CardLayout::WideCard : CardLayout::Card;
   HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  const Result r = PlanFit(TheDocument(), options, g_fit.plan);
+  Result r = PlanFit(TheDocument(), options, g_fit.plan);
+  if (r == kOk) r = DefaultSelection(g_fit.plan, g_fit.take);
   SetCursor(previous);
   if (r != kOk || !RegisterOnce()) {
+    g_fit.plan = FitPlan{};
     AppMessageBox(owner, L"Can't fit the card\n\nNot enough memory to plan it.", MB_OK | MB_ICONERROR);
     return;
   }
-  g_fit.take = DefaultSelection(g_fit.plan);
   g_fit.layout = options.layout;
   g_fit.owner = owner;
   HWND hwnd = CreateWindowExW(0, kFitDialogClass, L"Tavrin - Fit to Card", WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU,

@@ -2,6 +2,7 @@
 // and with --apply taken and saved.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "base/file_io.h"
 #include "card/card_file.h"
@@ -136,7 +137,10 @@ int CmdFit(const Args& args) {
     json ? PrintPlanJson(plan, false) : PrintPlan(plan);
     return Fail(path, "the plan does not bring the card within its memory; the card-file is unchanged");
   }
-  if (Result r = ApplyFit(doc, plan, DefaultSelection(plan))) return Fail(path, FileErrorText(r));
+  std::vector<bool> take;
+  Result r = DefaultSelection(plan, take);
+  if (r == kOk) r = ApplyFit(doc, plan, take);
+  if (r != kOk) return Fail(path, FileErrorText(r));
   // The card image builder has the last word on whether it fits.
   doc.cardCapacity = static_cast<std::uint32_t>(options.capacity);
   CardImage image;

@@ -605,10 +605,11 @@ class Planner {
       std::vector<Sound>& list = t == SoundType::Drumsound ? work_.drumsounds : work_.multisounds;
       LiveLists& lists = t == SoundType::Drumsound ? drum_ : multi_;
       for (std::size_t i = 0; i < list.size(); ++i) {
-        std::vector<Live> saved = lists[i];
+        std::vector<Live> saved;
+        if (Result r = TryCopy(saved, lists[i])) return r;
         for (Live& l : lists[i]) l.removed = true;
         const std::uint64_t without = Size();
-        lists[i] = saved;
+        std::swap(lists[i], saved);
         if (without >= size) continue;
         FitStep step;
         step.kind = FitStepKind::DropSound;
@@ -696,10 +697,10 @@ Result PlanFit(const CardDocument& doc, const FitOptions& options, FitPlan& out)
   return r;
 }
 
-std::vector<bool> DefaultSelection(const FitPlan& plan) {
-  std::vector<bool> take(plan.steps.size());
+Result DefaultSelection(const FitPlan& plan, std::vector<bool>& take) {
+  if (Result r = TryResize(take, plan.steps.size())) return r;
   for (std::size_t i = 0; i < plan.steps.size(); ++i) take[i] = !plan.steps[i].skipped && !plan.steps[i].choice;
-  return take;
+  return kOk;
 }
 
 void SelectStep(const FitPlan& plan, std::vector<bool>& take, std::size_t i, bool on) {

@@ -76,7 +76,8 @@ std::uint64_t CardBytes(const CardDocument& doc, CardLayout layout);
 Result PlanFit(const CardDocument& doc, const FitOptions& options, FitPlan& out);
 
 // The steps taken by default: every planned step, no skipped one, no choice.
-std::vector<bool> DefaultSelection(const FitPlan& plan);
+// 4 when memory ran out.
+Result DefaultSelection(const FitPlan& plan, std::vector<bool>& take);
 // Ticks (with every step it builds on) or unticks (with every step that
 // builds on it) step i. Skipped steps stay unticked.
 void SelectStep(const FitPlan& plan, std::vector<bool>& take, std::size_t i, bool on);

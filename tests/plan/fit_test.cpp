@@ -191,7 +191,8 @@ FitPlan CheckPlan(const CardDocument& doc, std::uint64_t capacity, int maxTransp
     EXPECT_LE(plan.steps[i - 1].kind, plan.steps[i].kind) << "steps in the order of what is lost";
   }
   CardDocument applied = doc;
-  const std::vector<bool> take = DefaultSelection(plan);
+  std::vector<bool> take;
+  EXPECT_EQ(DefaultSelection(plan, take), kOk);
   EXPECT_EQ(ApplyFit(applied, plan, take), kOk);
   EXPECT_EQ(CardBytes(applied, CardLayout::Card), plan.sizeAfter);
   EXPECT_EQ(SizeWithSteps(doc, plan, take, CardLayout::Card), plan.sizeAfter);
@@ -336,7 +337,9 @@ TEST(Fit, ApplyIsAllOrNothingAndTicksFollowWhatStepsBuildOn) {
   }
   CardDocument other = doc;
   other.multisounds[0].samples[0].frames.pop_back();
-  EXPECT_EQ(ApplyFit(other, plan, DefaultSelection(plan)), kInvalidArgument);
+  std::vector<bool> all;
+  ASSERT_EQ(DefaultSelection(plan, all), kOk);
+  EXPECT_EQ(ApplyFit(other, plan, all), kInvalidArgument);
 }
 
 TEST(Fit, CardBytesIsTheBuildersSizeInEveryLayout) {
