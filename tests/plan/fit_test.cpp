@@ -203,6 +203,19 @@ FitPlan CheckPlan(const CardDocument& doc, std::uint64_t capacity, int maxTransp
     EXPECT_EQ(BuildCardImage(applied, CardLayout::Card, image, nullptr, &refusal), kOk) << refusal.view();
   }
   CheckLoops(doc, applied, plan, take);
+  // A decay ends where what follows stays below -60 dB of its peak, faded.
+  for (std::size_t k = 0; k < plan.steps.size(); ++k) {
+    const FitStep& step = plan.steps[k];
+    if (step.kind != FitStepKind::DecayEnd) continue;
+    const auto& list = step.soundType == SoundType::Drumsound ? doc.drumsounds : doc.multisounds;
+    const std::vector<float>& x = list[step.sound].samples[step.sample].frames;
+    const auto byLevel = [](float a, float b) { return std::fabs(a) < std::fabs(b); };
+    const auto cut = x.begin() + step.markers.end;
+    const float peak = std::fabs(*std::max_element(x.begin(), cut, byLevel));
+    EXPECT_LT(cut == x.end() ? 0.0f : std::fabs(*std::max_element(cut, x.end(), byLevel)), peak / 1000.0f) << step.what.view();
+    const SampleData* now = Find(applied, std::string(list[step.sound].samples[step.sample].name.view()));
+    EXPECT_LT(now ? std::fabs(now->frames.back()) : 0.0f, peak / 100.0f) << step.what.view();
+  }
   for (std::size_t i = 0; i < doc.multisounds.size(); ++i) {
     const std::vector<std::string> was = Keys(doc.multisounds[i]), now = Keys(applied.multisounds[i]);
     for (int k = 0; k < 128; ++k) {
