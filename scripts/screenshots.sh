@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Starts the editor under Xvfb with a card-file and a simulated card emulator,
 # and writes PNG screenshots of the main window, the About box, the sound
-# editor (a Multisound and a Drumsound) and the bank manager. The README shows
-# docs/main-window.png and docs/sound-editor.png, copied from here when
-# TAVRIN_UPDATE_DOCS=1.
+# editor (a Multisound and a Drumsound), the bank manager and "Fit to Card" on
+# a second card too large for the card memory. The README shows
+# docs/main-window.png, docs/sound-editor.png and docs/fit-to-card.png, copied
+# from here when TAVRIN_UPDATE_DOCS=1.
 # Usage: scripts/screenshots.sh [OUT_DIR]       (default: build/screenshots)
 # TAVRIN_BUILD_DIR names an existing cross build to use instead of building
 # the mingw preset.
@@ -129,9 +130,38 @@ bank=$(wait_window "Tavrin - Bank Manager")
 sleep 1
 shoot "$bank" "$out/bank-manager.png"
 
-# The README's two pictures.
+xdotool windowactivate --sync "$bank" key alt+F4 2>/dev/null || xdotool key alt+F4
+sleep 0.5
+
+# "Fit to Card" on a card of un-looped strings, plucks and a kick, over twice
+# the card memory, handed over as a second start would.
+for n in 48 51 54 57 60 63 66 69; do
+  sox -n -r 44100 -c 1 -b 16 "$work/str$n.wav" synth 3 sawtooth "$(python3 -c "print(440*2**(($n-69)/12))")" \
+    fade 0.05 3 0.2 vol 0.5
+done
+for n in 50 62; do
+  sox -n -r 44100 -c 1 -b 16 "$work/pl$n.wav" synth 2 pluck "$(python3 -c "print(440*2**(($n-69)/12))")"
+done
+big=$(winpath "$work/Big Card.qz")
+wine "$bin/tavrin.exe" add "$big" --multi "Strings" $(for n in 48 51 54 57 60 63 66 69; do winpath "$work/str$n.wav"; done) \
+  --detect-root >/dev/null
+wine "$bin/tavrin.exe" add "$big" --multi "Pluck" "$(winpath "$work/pl50.wav")" "$(winpath "$work/pl62.wav")" \
+  --detect-root >/dev/null
+wine "$bin/tavrin.exe" add "$big" --drum "Kick" "$(winpath "$work/kick.wav")" >/dev/null
+wine "$bin/Tavrin.exe" "$big" >/dev/null 2>&1
+main=$(wait_window "Tavrin v.* - Big Card")
+sleep 1
+xdotool mousemove $((main_x + 15)) $((main_y + 9)) click 1
+sleep 0.5
+xdotool key f
+fit=$(wait_window "Tavrin - Fit to Card")
+sleep 1
+shoot "$fit" "$out/fit-to-card.png"
+
+# The README's pictures.
 if [ "${TAVRIN_UPDATE_DOCS:-}" = 1 ]; then
   cp "$out/main-window.png" "$root/docs/main-window.png"
   cp "$out/editor-multisound.png" "$root/docs/sound-editor.png"
-  echo "updated docs/main-window.png and docs/sound-editor.png"
+  cp "$out/fit-to-card.png" "$root/docs/fit-to-card.png"
+  echo "updated docs/main-window.png, docs/sound-editor.png and docs/fit-to-card.png"
 fi

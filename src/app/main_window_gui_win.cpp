@@ -10,6 +10,7 @@
 #include "app/app_gui_win.h"
 #include "app/device_panel_gui_win.h"
 #include "app/drop_target_gui_win.h"
+#include "app/fit_dialog_gui_win.h"
 #include "app/resource_gui_win.h"
 
 namespace tavrin {
@@ -386,6 +387,7 @@ void Command(HWND hwnd, WPARAM wParam, LPARAM lParam) {
       case IDM_FILE_OPEN: CommandOpen(); return;
       case IDM_FILE_SAVE: CommandSave(); return;
       case IDM_FILE_SAVE_AS: CommandSaveAs(); return;
+      case IDM_FILE_FIT: ShowFitDialog(hwnd); return;
       case IDM_FILE_EXIT: SendMessageW(hwnd, WM_CLOSE, 0, 0); return;
       case IDM_HELP_ABOUT:
         DialogBoxW(App().instance, MAKEINTRESOURCEW(IDD_ABOUT), hwnd, AboutProc);

@@ -10,6 +10,7 @@
 #include "base/alloc.h"
 #include "app/app_gui_win.h"
 #include "app/device_panel_gui_win.h"
+#include "app/fit_dialog_gui_win.h"
 #include "app/framework_gui_win.h"
 #include "app/main_window_gui_win.h"
 #include "device/device_workers.h"
@@ -54,9 +55,16 @@ class SendDisplay final : public DeviceDisplay {
   void ShowError(Utf8View message) override {
     Utf16Text<256> t;
     t.assignUtf8(message);
-    AppMessageBox(g_controls.mainWindow, reinterpret_cast<const wchar_t*>(t.terminated()), MB_OK | MB_ICONERROR);
+    // A card too large for the device is offered "Fit to Card".
+    const bool offer = offerFit && message.starts_with("Too much data for the card");
+    if (offer) t.append(u"\n\nFit to Card now?");
+    const int answer = AppMessageBox(g_controls.mainWindow, reinterpret_cast<const wchar_t*>(t.terminated()),
+                                     (offer ? MB_YESNO : MB_OK) | MB_ICONERROR);
+    fitWanted = offer && answer == IDYES;
   }
   void ClearingFinished(bool) override {}
+  bool offerFit = false;
+  bool fitWanted = false;
 };
 
 // The clearing worker's display: the bank manager's list and status text.
@@ -232,6 +240,7 @@ void DevicePanelSend() {
   g_send.thread.reset();
   g_send.image.clear();
   SendDisplay display;
+  display.offerFit = true;
   // The card goes to the bank the field shows, or nowhere.
   std::uint16_t bank = 0;
   Utf8Text<128> message;
@@ -246,6 +255,7 @@ void DevicePanelSend() {
   RefreshMainWindow();
   if (r != kOk) {
     g_send.image = CardImage();
+    if (display.fitWanted) ShowFitDialog(g_controls.mainWindow);
     return;
   }
   g_send.thread.reset(CreateThread(nullptr, 0, SendThread, nullptr, 0, nullptr));

@@ -1,6 +1,7 @@
 // Shared pieces of the command-line tool.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -24,6 +25,11 @@ int CmdDevices(const Args& args);
 int CmdSend(const Args& args);
 int CmdBanks(const Args& args);
 int CmdClear(const Args& args);
+int CmdFit(const Args& args);
+
+// The memory of device `number` (1-based) and whether it takes the wide card
+// layout; an exit status other than 0 when there is no such device.
+int DeviceMemory(std::string_view command, unsigned long long number, std::uint64_t& capacity, bool& wide);
 
 // Prints "tavrin: <subject>: <message>" on stderr as one line; returns 1.
 int Fail(std::string_view subject, std::string_view message);

@@ -164,6 +164,14 @@ int CmdDevices(const Args& args) {
   return 0;
 }
 
+int DeviceMemory(std::string_view command, unsigned long long number, std::uint64_t& capacity, bool& wide) {
+  DeviceManager manager(DefaultUsbBackend());
+  if (int rc = OpenManager(command, manager, number)) return rc;
+  capacity = manager.current.memorySize;
+  wide = LayoutForDevice(manager.current) == CardLayout::WideCard;
+  return 0;
+}
+
 int CmdSend(const Args& args) {
   static constexpr char kUsage[] = "send CARD.qz [--device N] [--bank B]";
   DeviceArgs a;

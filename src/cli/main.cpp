@@ -25,6 +25,7 @@ constexpr Command kCommands[] = {
     {"export", CmdExport, "export CARD.qz (--multi N | --drum N) DIR"},
     {"import", CmdImport, "import FILE --json [--drum]"},
     {"analyze", CmdAnalyze, "analyze FILE [--json]"},
+    {"fit", CmdFit, "fit CARD.qz [--capacity BYTES | --device N] [--max-transpose SEMITONES] [--apply] [--json]"},
     {"devices", CmdDevices, "devices"},
     {"send", CmdSend, "send CARD.qz [--device N] [--bank B]"},
     {"banks", CmdBanks, "banks [--device N]"},

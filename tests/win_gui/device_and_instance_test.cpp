@@ -26,14 +26,16 @@ using DeviceWindowTest = test::MainWindowFixture;
 TEST_F(DeviceWindowTest, SendRefusesTooMuchDataAndOnlyDwgs) {
   for (const auto& [frames, dwgs, message] :
        {std::tuple(300000, false,
-                   L"Too much data for the card\n\nCurrent Size: 600102 Byte\nMaximum Size: 524288 Byte"),
+                   L"Too much data for the card\n\nCurrent Size: 600102 Byte\nMaximum Size: 524288 Byte\n\n"
+                   L"Fit to Card now?"),
         std::tuple(1020, true,
                    L"Only DWGS Multisounds\n\nTo use DWGS Multisound(s) you also need to have at least one "
                    L"PCM Multisound. Check the manual for more information.")}) {
     TheDocument().Reset();
     test::FillCard(TheDocument(), "REFUSED", frames, dwgs);
     RefreshMainWindow();
-    EXPECT_EQ(test::Answering({IDOK}, [this] { Click(MainRow::kSend); }), test::Boxes{Title(L"|") + message});
+    EXPECT_EQ(test::Answering({dwgs ? IDOK : IDNO}, [this] { Click(MainRow::kSend); }),
+              test::Boxes{Title(L"|") + message});
     EXPECT_EQ(WindowText(Control(MainRow::kStatus)), L"Idle");
   }
 }
