@@ -115,6 +115,7 @@ Result ImportZones(Sound& sound, std::vector<InstrumentZone>& zones, InstrumentR
     InstrumentZone& z = zones[i];
     DecodedAudio& a = z.audio;
     a.hasSmpl = true;
+    a.hasInst = false;
     a.unityNote = static_cast<std::uint8_t>(std::clamp(z.rootNote, 0, 127));
     a.pitchFraction = 0;
     a.loops.clear();
