@@ -192,7 +192,8 @@ struct Resolver {
   InstrumentReport& report;
   std::vector<InstrumentZone>& zones;
   std::vector<std::uint16_t> sampleTypes;  // per zone: for pairing
-  std::vector<std::uint64_t> firsts;       // per zone: first frame in smpl
+  std::vector<std::uint32_t> groups;       // per zone: the preset zone (layer) it came from
+  std::uint32_t group = 0;
 
   // Adds the zones of instrument `index` under the preset-level generators.
   Result Instrument(std::size_t index, const Gens* preset, Utf8View presetWhere) {
@@ -273,10 +274,11 @@ struct Resolver {
       z.hiVel = static_cast<std::uint8_t>(hiVel);
       z.frameCount = static_cast<std::uint64_t>(end - start);
       z.rate = s.rate;
+      z.first = static_cast<std::uint64_t>(start);
       z.partnerFirst = -1;
       if (Result r = TryPushBack(zones, std::move(z))) return r;
       if (Result r = TryPushBack(sampleTypes, s.type)) return r;
-      if (Result r = TryPushBack(firsts, static_cast<std::uint64_t>(start))) return r;
+      if (Result r = TryPushBack(groups, group)) return r;
     }
     return kOk;
   }
@@ -311,17 +313,39 @@ struct Resolver {
       }
       if (g.lo(kKeyRange) > g.hi(kKeyRange) || g.lo(kVelRange) > g.hi(kVelRange)) continue;
       if (choice.velocity < g.lo(kVelRange) || choice.velocity > g.hi(kVelRange)) continue;
+      group = static_cast<std::uint32_t>(zi);
       if (Result r = Instrument(inst, &g, where.view())) return r;
     }
     if (!any) return report.Refuse(kBadFormat, "%.*s has no zones", static_cast<int>(where.length - 2), where.bytes);
     return kOk;
   }
 
+  // 1 for a left sample, 2 for a right one, 0 for neither: by its type, or,
+  // for a mono type, by a name that ends in L or R where its partner's ends
+  // in the other letter (files often mark neither type nor link).
+  int Side(std::size_t i) const {
+    if (sampleTypes[i] == kLeftSample) return 1;
+    if (sampleTypes[i] == kRightSample) return 2;
+    const Utf8View name = zones[i].name.view();
+    if (name.size() < 2) return 0;
+    const char c = static_cast<char>(name.back() & ~0x20);
+    for (std::size_t j = 0; j < zones.size(); ++j) {
+      const Utf8View other = zones[j].name.view();
+      const char d = other.empty() ? 0 : static_cast<char>(other.back() & ~0x20);
+      if (j != i && other.size() == name.size() && other.substr(0, other.size() - 1) == name.substr(0, name.size() - 1) &&
+          ((c == 'L' && d == 'R') || (c == 'R' && d == 'L'))) {
+        return c == 'L' ? 1 : 2;
+      }
+    }
+    return 0;
+  }
+
   // Joins left and right samples on the same keys and velocities into one
-  // stereo zone; any other zone on exactly the same keys and velocities as
-  // one already taken is a second layer and is left out.
+  // stereo zone; another zone of the same layer on exactly the same keys and
+  // velocities is left out (zones of other layers are SelectLayer's).
   Result Pair() {
     std::vector<InstrumentZone> kept;
+    std::vector<std::uint32_t> keptGroups;
     std::vector<bool> used(zones.size(), false);
     for (std::size_t i = 0; i < zones.size(); ++i) {
       if (used[i]) continue;
@@ -329,31 +353,101 @@ struct Resolver {
       for (std::size_t j = i + 1; j < zones.size(); ++j) {
         InstrumentZone& b = zones[j];
         if (used[j] || a.loKey != b.loKey || a.hiKey != b.hiKey || a.loVel != b.loVel || a.hiVel != b.hiVel) continue;
-        used[j] = true;
-        const bool stereo = a.partnerFirst < 0 && ((sampleTypes[i] == kLeftSample && sampleTypes[j] == kRightSample) ||
-                                                   (sampleTypes[i] == kRightSample && sampleTypes[j] == kLeftSample));
-        if (stereo && a.rate == b.rate) {
-          // The left sample's loop and tuning stand for both.
-          if (sampleTypes[i] == kRightSample) {
+        const int sides = Side(i) * 4 + Side(j);
+        const bool stereo = a.partnerFirst < 0 && a.rate == b.rate && (sides == 1 * 4 + 2 || sides == 2 * 4 + 1);
+        if (stereo) {
+          used[j] = true;
+          if (Side(i) == 2) {  // the left sample's loop and tuning stand for both
             std::swap(a.name, b.name);
-            std::swap(firsts[i], firsts[j]);
+            std::swap(a.first, b.first);
             std::swap(a.loopOn, b.loopOn);
             std::swap(a.loopStart, b.loopStart);
             std::swap(a.loopEnd, b.loopEnd);
             std::swap(a.rootNote, b.rootNote);
             std::swap(a.cents, b.cents);
           }
-          a.partnerFirst = static_cast<std::int64_t>(firsts[j]);
+          a.partnerFirst = static_cast<std::int64_t>(b.first);
           a.frameCount = std::min(a.frameCount, b.frameCount);
           if (a.loopOn && a.loopEnd > a.frameCount) a.loopOn = false;
-          a.first = firsts[i];
-        } else {
+        } else if (groups[i] == groups[j]) {
+          used[j] = true;
           report.Note("%s (sample \"%s\") sounds on the same keys and velocities as %s: one layer is taken, it is left out",
                       Z(b.where).c, Z(b.name).c, Z(a.where).c);
         }
       }
-      a.first = firsts[i];
       if (Result r = TryPushBack(kept, std::move(a))) return r;
+      if (Result r = TryPushBack(keptGroups, groups[i])) return r;
+    }
+    zones.swap(kept);
+    groups.swap(keptGroups);
+    return kOk;
+  }
+
+  // A preset may layer several instruments on the same keys, or split the
+  // keyboard among them. Layers are taken widest first; one whose keys meet
+  // those already taken is a second layer and is left out.
+  Result SelectLayer() {
+    std::uint32_t groupCount = 0;
+    for (std::uint32_t g : groups) groupCount = std::max(groupCount, g + 1);
+    if (groupCount <= 1) return kOk;
+    std::vector<std::uint32_t> width(groupCount, 0), order(groupCount);
+    for (std::uint32_t g = 0; g < groupCount; ++g) {
+      order[g] = g;
+      bool keys[128] = {};
+      for (std::size_t i = 0; i < zones.size(); ++i) {
+        if (groups[i] != g) continue;
+        for (int k = zones[i].loKey; k <= zones[i].hiKey; ++k) keys[k] = true;
+      }
+      for (bool k : keys) width[g] += k ? 1 : 0;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return width[a] > width[b]; });
+    bool taken[128] = {};
+    std::vector<bool> keep(groupCount, false);
+    for (std::uint32_t g : order) {
+      bool meets = false;
+      for (std::size_t i = 0; i < zones.size(); ++i) {
+        for (int k = zones[i].loKey; groups[i] == g && k <= zones[i].hiKey; ++k) meets = meets || taken[k];
+      }
+      if (meets) continue;
+      keep[g] = true;
+      for (std::size_t i = 0; i < zones.size(); ++i) {
+        for (int k = zones[i].loKey; groups[i] == g && k <= zones[i].hiKey; ++k) taken[k] = true;
+      }
+    }
+    std::vector<InstrumentZone> kept;
+    std::vector<bool> noted(groupCount, false);
+    for (std::size_t i = 0; i < zones.size(); ++i) {
+      if (keep[groups[i]]) {
+        if (Result r = TryPushBack(kept, std::move(zones[i]))) return r;
+      } else if (!noted[groups[i]]) {
+        noted[groups[i]] = true;
+        Utf8View where = zones[i].where.view();
+        where = where.substr(0, where.rfind(" zone "));
+        report.Note("%.*s is a second layer on keys another instrument of the preset plays: left out",
+                    static_cast<int>(where.size()), where.data());
+      }
+    }
+    zones.swap(kept);
+    return kOk;
+  }
+
+  // Neighbouring zones that play the same sample the same way become one
+  // zone, so that the card holds the sample once.
+  Result Merge() {
+    SortZonesByKey(zones);
+    std::vector<InstrumentZone> kept;
+    for (InstrumentZone& z : zones) {
+      if (!kept.empty()) {
+        InstrumentZone& p = kept.back();
+        if (p.first == z.first && p.partnerFirst == z.partnerFirst && p.frameCount == z.frameCount &&
+            p.rootNote == z.rootNote && p.cents == z.cents && p.loopOn == z.loopOn && p.loopStart == z.loopStart &&
+            p.loopEnd == z.loopEnd && z.loKey <= p.hiKey + 1) {
+          p.loKey = std::min(p.loKey, z.loKey);
+          p.hiKey = std::max(p.hiKey, z.hiKey);
+          continue;
+        }
+      }
+      if (Result r = TryPushBack(kept, std::move(z))) return r;
     }
     zones.swap(kept);
     return kOk;
@@ -461,7 +555,9 @@ Result SoundFontZones(const SoundFont& font, const Sf2Choice& choice, std::vecto
     }
   }
   if (result != kOk) return result;
-  return r.Pair();
+  if (Result e = r.Pair()) return e;
+  if (Result e = r.SelectLayer()) return e;
+  return r.Merge();
 }
 
 Result ReadSoundFontAudio(ByteSource& source, const SoundFont& font, std::vector<InstrumentZone>& zones,
