@@ -103,6 +103,36 @@ TEST(Sf2Zones, StereoPairMixesAsTheImportMixesTwoChannels) {
             "preset 0:0 \"Test\", instrument \"Inst\" zone 1: one layer is taken, it is left out");
 }
 
+TEST(Sf2Zones, OneLayerZonesOfOneSampleJoinedPairsByName) {
+  // Preset zones: instrument 0 over keys 0-59 and 60-127 with one sample,
+  // instrument 1 layered on the same keys, instrument 2 a pair of mono-typed
+  // "P L" and "P R" at velocities up to 20 only.
+  Sf2Build b = OneInstrument({{Range(43, 0, 59), {53, 0}}, {Range(43, 60, 127), {53, 0}}}, {kS, kS, kS, kS}, 2000);
+  b.samples[1].name = "B";
+  b.samples[2].name = "P L";
+  b.samples[3].name = "P R";
+  b.samples[3].start = 1100;
+  b.samples[3].end = 2000;
+  b.insts.push_back({"Layer", {{{53, 1}}}});
+  b.insts.push_back({"Pair", {{{53, 2}}, {{53, 3}}}});
+  b.presets[0].zones = {{{41, 0}}, {{41, 1}}, {Range(44, 0, 20), {41, 2}}};
+  std::vector<InstrumentZone> zones;
+  InstrumentReport report;
+  ASSERT_EQ(Zones(b, zones, report), kOk);
+  ASSERT_EQ(zones.size(), 1u);
+  EXPECT_EQ(zones[0].name.view(), "S");
+  EXPECT_EQ(zones[0].loKey, 0);
+  EXPECT_EQ(zones[0].hiKey, 127);
+  ASSERT_EQ(report.notes.size(), 1u);
+  EXPECT_EQ(report.notes[0].view(), "preset 0:0 \"Test\", instrument \"Layer\" is a second layer on keys another "
+                                    "instrument of the preset plays: left out");
+  ASSERT_EQ(Zones(b, zones, report, {Sf2Choice::Kind::kInstrument, 0, 0, "Pair", 10}), kOk);
+  ASSERT_EQ(zones.size(), 1u);
+  EXPECT_EQ(zones[0].name.view(), "P L");
+  EXPECT_EQ(zones[0].partnerFirst, 1100);
+  EXPECT_EQ(zones[0].frameCount, 900u);
+}
+
 void Patch32(ByteVec& b, const char* tag, std::size_t offset, std::uint32_t v) {
   for (std::size_t i = 0; i + 4 <= b.size(); ++i) {
     if (std::memcmp(&b[i], tag, 4) == 0) {
