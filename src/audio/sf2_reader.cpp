@@ -1,6 +1,7 @@
 #include "audio/sf2_reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <tuple>
@@ -562,35 +563,44 @@ Result SoundFontZones(const SoundFont& font, const Sf2Choice& choice, std::vecto
 
 Result ReadSoundFontAudio(ByteSource& source, const SoundFont& font, std::vector<InstrumentZone>& zones,
                           InstrumentReport& report) {
-  const std::uint32_t width = font.has24 ? 3 : 2;
-  std::vector<std::uint8_t> raw, low, interleaved;
+  std::vector<std::uint8_t> raw, low;
+  std::vector<float> right;
   for (InstrumentZone& z : zones) {
-    const std::uint32_t channels = z.partnerFirst >= 0 ? 2 : 1;
     const std::uint64_t n = z.frameCount;
     if (n > (std::uint64_t{1} << 28)) return report.Refuse(kFileTooLarge, "%s: the sample is too long", Z(z.where).c);
-    if (Result r = TryResize(interleaved, static_cast<std::size_t>(n * channels * width))) return r;
-    for (std::uint32_t c = 0; c < channels; ++c) {
+    z.audio = DecodedAudio{};
+    // Each channel decoded alone, then the two mixed as the import mixes a
+    // stereo frame: their sum in single precision divided by two.
+    for (int c = 0; c < (z.partnerFirst >= 0 ? 2 : 1); ++c) {
       const std::uint64_t first = c == 0 ? z.first : static_cast<std::uint64_t>(z.partnerFirst);
       if (Result r = TryResize(raw, static_cast<std::size_t>(2 * n))) return r;
       if (Result r = source.ReadAt(font.smplOffset + 2 * first, raw)) {
         return report.Refuse(r, "%s: the sample data of \"%s\" could not be read", Z(z.where).c, Z(z.name).c);
       }
-      if (font.has24) {
+      if (font.has24) {  // 24-bit frames: the low byte from "sm24" below each 16-bit word
         if (Result r = TryResize(low, static_cast<std::size_t>(n))) return r;
         if (source.ReadAt(font.sm24Offset + first, low) != kOk) std::fill(low.begin(), low.end(), std::uint8_t{0});
+        if (Result r = TryResize(raw, static_cast<std::size_t>(3 * n))) return r;
+        for (std::uint64_t i = n; i-- > 0;) {
+          raw[3 * i + 2] = raw[2 * i + 1];
+          raw[3 * i + 1] = raw[2 * i];
+          raw[3 * i] = low[i];
+        }
       }
-      std::uint8_t* out = interleaved.data() + c * width;
-      for (std::uint64_t i = 0; i < n; ++i, out += channels * width) {
-        if (width == 3) out[0] = low[i];
-        out[width - 2] = raw[2 * i];
-        out[width - 1] = raw[2 * i + 1];
+      float peak = 0.0f;
+      if (Result r = DecodeAndMix(ByteView(raw), 0, n, 1, font.has24 ? SampleKind::kS24LE : SampleKind::kS16LE,
+                                  c == 0 ? z.audio.frames : right, c == 0 ? z.audio.peak : peak)) {
+        return r;
       }
     }
-    ByteView view(interleaved);
-    z.audio = DecodedAudio{};
-    if (Result r = DecodeAndMix(view, 0, n, channels, width == 3 ? SampleKind::kS24LE : SampleKind::kS16LE,
-                                z.audio.frames, z.audio.peak)) {
-      return r;
+    if (z.partnerFirst >= 0) {
+      float peak = 0.0f, magnitude = 0.0f;
+      for (std::size_t i = 0; i < z.audio.frames.size(); ++i) {
+        const float v = (z.audio.frames[i] + right[i]) / 2.0f;
+        z.audio.frames[i] = v;
+        if (std::fabs(v) > magnitude) peak = v, magnitude = std::fabs(v);
+      }
+      z.audio.peak = peak;
     }
     z.audio.channelCount = 1;
     z.audio.sampleRate = z.rate;
