@@ -297,6 +297,9 @@ int AddInstrument(const Args& args) {
       const int key = z.loKey;
       if (TryPushBack(one, std::move(z)) != kOk) return Fail(cardPath, FileErrorText(kOutOfMemory));
       if (Result r = ImportZones(d, one, report)) return Refused(from, r, report);
+      if (want.findLoop) {
+        if (Result r = ApplyAnalysis(d.samples[0], want, one[0].name.view())) return Fail(cardPath, FileErrorText(r));
+      }
       PrintZone(one[0], d.samples[0], key, true);
       if (TryPushBack(sounds, std::move(d)) != kOk) return Fail(cardPath, FileErrorText(kOutOfMemory));
     }

@@ -213,6 +213,22 @@ TEST(Sf2File, ListingReadsHeadersOnlyAndAddingOnlyItsSamples) {
   EXPECT_EQ(zones[0].audio.frames[0], static_cast<float>(b.data[100]) / 32768.0f);
 }
 
+TEST(Sf2File, TwentyFourBitSamplesTakeTheirLowBytesFromSm24) {
+  Sf2Build b = OneInstrument({{{53, 0}}}, {{"S", 0, 4, 0, 0, 31250}}, 4);
+  b.data = {-32768, 1, 0, 32767};
+  b.low = {0x00, 0x80, 0xFF, 0xFF};
+  std::vector<InstrumentZone> zones;
+  InstrumentReport report;
+  const ByteVec bytes = b.Build();
+  MemorySource source(bytes);
+  SoundFont font;
+  ASSERT_EQ(OpenSoundFont(source, font, report), kOk);
+  ASSERT_EQ(SoundFontZones(font, {}, zones, report), kOk);
+  ASSERT_EQ(ReadSoundFontAudio(source, font, zones, report), kOk);
+  const float want[] = {-1.0f, 384 / 8388608.0f, 255 / 8388608.0f, 8388607 / 8388608.0f};
+  EXPECT_EQ(zones[0].audio.frames, std::vector<float>(want, want + 4));
+}
+
 TEST(Instrument, RootAndTranspose) {
   const struct {
     int root, cents, wantRoot, wantTranspose;
