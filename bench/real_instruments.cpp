@@ -21,7 +21,8 @@
 // `tavrin add --find-loop` does) against the designer's, both seams measured
 // by SeamDb below on the 31250-frame signal.
 //
-// Usage: real_instruments [FILE.sf2]  (default /usr/share/sounds/sf2/TimGM6mb.sf2)
+// Usage: real_instruments [--notes] [FILE.sf2]  (default /usr/share/sounds/sf2/TimGM6mb.sf2)
+// --notes also prints one line per note: the designer's pitch, ours, aubio's.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -137,7 +138,15 @@ void PrintFailures(const char* who, const Tally& t) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string path = argc > 1 ? argv[1] : "/usr/share/sounds/sf2/TimGM6mb.sf2";
+  bool listNotes = false;
+  std::string path = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--notes") {
+      listNotes = true;
+    } else {
+      path = argv[i];
+    }
+  }
   if (!std::filesystem::exists(path)) {
     std::printf("real_instruments: %s is not installed (scripts/setup.sh installs timgm6mb-soundfont); skipped\n",
                 path.c_str());
@@ -210,10 +219,14 @@ int main(int argc, char** argv) {
       asRead.push_back(std::fabs(cents));
       flipped.push_back(std::fabs(Cents(e.frequency, n.expected * std::pow(2.0, 2 * n.correction / 1200.0))));
     }
+    double f = -1, ac = 0;
     if (haveAubio) {
-      const double f = AubioPitch(n.sample, dir);
-      double ac = 0;
+      f = AubioPitch(n.sample, dir);
       aubio.Add(Classify(f > 0, f, n.expected, ac), n, f, ac);
+    }
+    if (listNotes) {
+      std::printf("  %-20s designer %8.2f Hz  ours %8.2f Hz (%s, %+7.1f cents)  aubio %8.2f Hz (%+7.1f cents)\n",
+                  n.name.c_str(), n.expected, e.pitched ? e.frequency : 0.0, kClassNames[c], cents, f, ac);
     }
   }
   std::error_code ec;
