@@ -222,7 +222,8 @@ int main(int argc, char** argv) {
     double f = -1, ac = 0;
     if (haveAubio) {
       f = AubioPitch(n.sample, dir);
-      aubio.Add(Classify(f > 0, f, n.expected, ac), n, f, ac);
+      const Class ca = Classify(f > 0, f, n.expected, ac);  // sets ac before Add reads it
+      aubio.Add(ca, n, f, ac);
     }
     if (listNotes) {
       std::printf("  %-20s designer %8.2f Hz  ours %8.2f Hz (%s, %+7.1f cents)  aubio %8.2f Hz (%+7.1f cents)\n",

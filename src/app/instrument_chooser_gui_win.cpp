@@ -205,6 +205,8 @@ LRESULT CALLBACK ChooserProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
 
 }  // namespace
 
+bool IsInstrumentPath(Utf16View path) { return HasExtension(path, u".sf2") || HasExtension(path, u".sfz"); }
+
 bool FirstInstrumentFile(HDROP drop, Utf16Text<261>& out) {
   const UINT n = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
   for (UINT i = 0; i < n; ++i) {
@@ -212,7 +214,7 @@ bool FirstInstrumentFile(HDROP drop, Utf16Text<261>& out) {
     const UINT len = DragQueryFileW(drop, i, name, MAX_PATH);
     if (len == 0 || len > MAX_PATH) continue;
     const Utf16View v(reinterpret_cast<const char16_t*>(name), len);
-    if (HasExtension(v, u".sf2") || HasExtension(v, u".sfz")) {
+    if (IsInstrumentPath(v)) {
       out.assign(v);
       return true;
     }

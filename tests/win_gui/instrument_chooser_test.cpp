@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "app/instrument_chooser_gui_win.h"
+#include "app/sound_editor_gui_win.h"
 #include "audio/sf2_bytes.h"
 #include "gui_test_support_win.h"
 
@@ -15,7 +16,8 @@ using namespace tavrin::test;
 
 class InstrumentChooserTest : public MainWindowFixture {};
 
-TEST_F(InstrumentChooserTest, DroppedSoundFontAddsTheChosenPreset) {
+// keys.sf2 in the scratch folder: 0:3 "Keys" (two zones) and a drum kit.
+void WriteKeys() {
   Sf2Build b = OneInstrument({{Range(43, 0, 47), {58, 36}, {53, 0}}, {Range(43, 48, 127), {54, 1}, {53, 1}}},
                              {{"Low", 0, 3000, 0, 0, 22050}, {"High", 3000, 6000, 3500, 5500, 22050, 60}}, 6000);
   b.presets[0].name = "Keys";
@@ -24,6 +26,10 @@ TEST_F(InstrumentChooserTest, DroppedSoundFontAddsTheChosenPreset) {
   const ByteVec bytes = b.Build();
   std::ofstream(std::filesystem::path(ScratchFolder() + L"keys.sf2"), std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST_F(InstrumentChooserTest, DroppedSoundFontAddsTheChosenPreset) {
+  WriteKeys();
   IDataObject* files = ShellFiles({L"keys.sf2"});
   ASSERT_NE(files, nullptr);
   DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
@@ -50,6 +56,26 @@ TEST_F(InstrumentChooserTest, DroppedSoundFontAddsTheChosenPreset) {
   EXPECT_EQ(keys.samples[1].markers.loop, 708);
   EXPECT_TRUE(TheDocument().modified);
   EXPECT_EQ(WindowText(Control(MainRow::kStatus)), L"Added Keys: 2 samples");
+}
+
+TEST_F(InstrumentChooserTest, ChosenThroughTheEditorsAdd) {
+  WriteKeys();
+  Sound empty;
+  empty.name.assign("M");
+  TheDocument().multisounds.push_back(std::move(empty));
+  RefreshMainWindow();
+  SelectInList(MainRow::kMultiList, 0);
+  ListCommand(MainRow::kMultiList, LBN_DBLCLK);
+  const Boxes seen = Answering({{IDOK, 0x47C, ScratchFolder() + L"keys.sf2"}},
+                               [] { SendMessageW(EditorControl(EditorRow::kAdd), BM_CLICK, 0, 0); });
+  EXPECT_EQ(seen.size(), 1u);  // the file dialog only
+  const HWND chooser = InstrumentChooserWindow();
+  ASSERT_NE(chooser, nullptr);
+  Click(chooser, FindWindowExW(chooser, nullptr, L"Button", L"Add"));
+  Pump();
+  ASSERT_EQ(TheDocument().multisounds.size(), 2u);
+  EXPECT_EQ(TheDocument().multisounds[1].samples.size(), 2u);
+  ShowWindow(App().editorWindow, SW_HIDE);
 }
 
 }  // namespace
