@@ -17,6 +17,9 @@ namespace {
 
 constexpr std::uint64_t kMaxSfzFile = 4u << 20;
 constexpr int kMaxIncludeDepth = 16;
+// Files read for one .sfz in all: includes that fan out at every level would
+// otherwise read the same files millions of times.
+constexpr int kMaxFiles = 256;
 
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
@@ -155,6 +158,7 @@ struct Parser {
   }
 
   bool failed = false;
+  int filesRead = 0;
 
   Result Bad(const SfzRegion& r, std::string_view k, std::string_view v, const char* what) {
     report.Refuse(kBadFormat, "%s: \"%.*s=%.*s\" is not %s", Z(r.where).c, static_cast<int>(k.size()), k.data(),
@@ -244,6 +248,9 @@ struct Parser {
     }
     if (std::find(includeStack.begin(), includeStack.end(), path) != includeStack.end()) {
       return report.Refuse(kBadFormat, "%s: #include \"%s\" includes itself", from.c_str(), FileName(path).c_str());
+    }
+    if (++filesRead > kMaxFiles) {
+      return report.Refuse(kBadFormat, "%s: the .sfz and its #include files pass %d files", from.c_str(), kMaxFiles);
     }
     std::vector<std::uint8_t> bytes;
     if (Result r = files.Load(path, bytes)) {

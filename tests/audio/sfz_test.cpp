@@ -91,6 +91,12 @@ TEST(Sfz, Refusals) {
       {{{"main.sfz", "<region> sample=a.wav lokey=h4"}}, "region at line 1 of main.sfz: \"lokey=h4\" is not a note"},
       {{{"main.sfz", "<region> sample=a.wav loop_mode=forever"}}, "region at line 1 of main.sfz: \"loop_mode=forever\" is not a loop mode"},
       {{{"main.sfz", "<group> sample=a.wav"}}, "the .sfz has no region that plays a sample"},
+      {{{"main.sfz", "#include \"a.sfz\""}, {"a.sfz", "#include \"b.sfz\"\n#include \"b.sfz\"\n#include \"b.sfz\""},
+        {"b.sfz", "#include \"c.sfz\"\n#include \"c.sfz\"\n#include \"c.sfz\""},
+        {"c.sfz", "#include \"d.sfz\"\n#include \"d.sfz\"\n#include \"d.sfz\""},
+        {"d.sfz", "#include \"e.sfz\"\n#include \"e.sfz\"\n#include \"e.sfz\""},
+        {"e.sfz", "#include \"f.sfz\"\n#include \"f.sfz\"\n#include \"f.sfz\""}, {"f.sfz", "<region> sample=x.wav"}},
+       "line 1 of e.sfz: the .sfz and its #include files pass 256 files"},
   };
   for (const auto& row : rows) {
     std::vector<SfzRegion> r;
