@@ -24,13 +24,13 @@ enum class Gen : std::uint8_t {
 constexpr Gen I = Gen::kIgnored, R = Gen::kRange, A = Gen::kAdd, N = Gen::kInstrument, L = Gen::kLink;
 constexpr std::size_t kGeneratorCount = 61;
 constexpr Gen kGenerators[kGeneratorCount] = {
-    N, N, N, N, N, A, A, A, A, A,  //  0-4 offsets, 5-11 modulation to pitch and filter
-    A, N, A, A, I, A, A, A, I, I,  // 12 end coarse offset, 13 volume, 15-17 sends and pan
-    I, A, A, A, A, A, A, A, A, A,  // 21-40 envelopes and LFOs
+    N, N, N, N, N, A, A, A, A, A,  // 0-4 sample offsets; 5-9 modulation to pitch, filter
+    A, A, N, A, I, A, A, A, I, I,  // 10-11 to filter; 12 end coarse offset; 13 to volume; 15-17 sends, pan
+    I, A, A, A, A, A, A, A, A, A,  // 21-40 LFOs and envelopes
     A, A, A, A, A, A, A, A, A, A,  //
-    A, L, I, R, R, N, N, N, A, I,  // 41 instrument, 43 keyRange, 44 velRange, 45 loop start coarse, 46 keynum, 47 velocity
-    N, A, A, L, N, I, A, N, N, I,  // 50 loop end coarse, 51 coarseTune, 52 fineTune, 53 sampleID, 54 sampleModes
-    I,                             // 56 scaleTuning, 57 exclusiveClass, 58 overridingRootKey
+    A, L, I, R, R, N, N, N, A, I,  // 41 instrument; 43 keyRange, 44 velRange; 45 loop start coarse; 46-47 fixed key, velocity; 48 attenuation
+    N, A, A, L, N, I, A, N, N, I,  // 50 loop end coarse; 51-52 coarse, fine tune; 53 sampleID; 54 sampleModes; 56 scaleTuning; 57-58 exclusiveClass, overridingRootKey
+    I,                             // 60 end of list
 };
 enum : std::uint16_t {
   kStartOffset = 0, kEndOffset = 1, kLoopStartOffset = 2, kLoopEndOffset = 3, kStartCoarse = 4, kEndCoarse = 12,
@@ -227,14 +227,16 @@ struct Resolver {
       where.appendDecimal(static_cast<std::uint32_t>(zi + 1));
       z.where = where;
       int loKey = g.lo(kKeyRange), hiKey = g.hi(kKeyRange), loVel = g.lo(kVelRange), hiVel = g.hi(kVelRange);
-      std::int32_t cents = g.value[kCoarseTune] * 100 + g.value[kFineTune];
       if (preset != nullptr) {
+        for (std::size_t op = 0; op < kGeneratorCount; ++op) {
+          if (kGenerators[op] == Gen::kAdd) g.value[op] += preset->value[op];
+        }
         loKey = std::max(loKey, preset->lo(kKeyRange));
         hiKey = std::min(hiKey, preset->hi(kKeyRange));
         loVel = std::max(loVel, preset->lo(kVelRange));
         hiVel = std::min(hiVel, preset->hi(kVelRange));
-        cents += preset->value[kCoarseTune] * 100 + preset->value[kFineTune];
       }
+      const std::int32_t cents = g.value[kCoarseTune] * 100 + g.value[kFineTune];
       if (loKey > hiKey || hiKey > 127 || loVel > hiVel || choice.velocity < loVel || choice.velocity > hiVel) continue;
       const std::uint32_t id = static_cast<std::uint32_t>(g.value[kSampleId]);
       if (id + 1 >= font.samples.size()) {
