@@ -1,6 +1,7 @@
 // Instrument commands: `instruments` lists a SoundFont's presets and
 // instruments with what each would take on the card; `add --from` puts one
 // preset or instrument (SoundFont 2) or an SFZ instrument on the card.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -142,9 +143,17 @@ int CmdInstruments(const Args& args) {
   Result r = file.Open(path);
   if (r == kOk) r = OpenSoundFont(file, font, report);
   if (r != kOk) return Refused(path, r, report);
+  // Presets by bank and program, as players list them.
+  std::vector<std::size_t> order;
+  if (TryResize(order, font.presetCount()) != kOk) return Fail(path, FileErrorText(kOutOfMemory));
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const Sf2Preset &x = font.presets[a], &y = font.presets[b];
+    return x.bank != y.bank ? x.bank < y.bank : x.program < y.program;
+  });
   if (json) std::printf("{\n  \"presets\": [");
-  for (std::size_t i = 0; i < font.presetCount(); ++i) {
-    const Sf2Preset& p = font.presets[i];
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const Sf2Preset& p = font.presets[order[i]];
     Sf2Choice choice;
     choice.bank = p.bank;
     choice.program = p.program;
