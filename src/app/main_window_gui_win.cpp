@@ -11,6 +11,7 @@
 #include "app/device_panel_gui_win.h"
 #include "app/drop_target_gui_win.h"
 #include "app/fit_dialog_gui_win.h"
+#include "app/instrument_chooser_gui_win.h"
 #include "app/resource_gui_win.h"
 
 namespace tavrin {
@@ -267,6 +268,10 @@ bool FirstCardFile(HDROP drop, Utf16Text<261>& out) {
 bool DropCallback(DropStep step, HDROP drop) {
   if (step == DropStep::Leave || !drop) return false;
   Utf16Text<261> path;
+  if (FirstInstrumentFile(drop, path)) {  // a SoundFont or SFZ: its presets in the chooser
+    if (step == DropStep::Drop) OpenInstrumentChooser(App().mainWindow, path.view());
+    return true;
+  }
   if (!FirstCardFile(drop, path)) return false;
   if (step == DropStep::Drop) {
     SetForegroundWindow(App().mainWindow);

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "app/app_gui_win.h"
+#include "app/instrument_chooser_gui_win.h"
 #include "app/sound_editor_gui_win.h"
 #include "audio/export.h"
 #include "audio/import.h"
@@ -26,7 +27,8 @@ constexpr wchar_t kLastSamplePath[] = L"LastSamplePath";
 constexpr wchar_t kLastExportPath[] = L"LastExportPath";
 // "Sample File", then the patterns of the six extensions, each part ended by
 // a zero and the whole by a second one.
-constexpr wchar_t kFilter[] = L"Sample File\0*.wav;*.aif;*.aiff;*.aifc;*.mp3;*.flac\0\0";
+constexpr wchar_t kFilter[] =
+    L"Sample File\0*.wav;*.aif;*.aiff;*.aifc;*.mp3;*.flac\0Instrument (SoundFont 2, SFZ)\0*.sf2;*.sfz\0\0";
 // Room for hundreds of files with long names in one selection.
 constexpr DWORD kFileBufferChars = 1u << 17;
 // The longest path tried as it is; a longer one is a failed import, never cut.
@@ -170,6 +172,10 @@ void EditorImport() {
     StoreFolder(kLastSamplePath, View(first, firstLength));
   } else {
     StoreFolder(kLastSamplePath, View(first, ofn.nFileOffset <= firstLength ? ofn.nFileOffset : 0));
+  }
+  if (!several && IsInstrumentPath(View(first, firstLength))) {  // a whole instrument: the chooser adds it
+    OpenInstrumentChooser(App().mainWindow, View(first, firstLength));
+    return;
   }
   const std::int64_t before = BeginImport();
   ImportTally tally;

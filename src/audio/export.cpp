@@ -167,7 +167,7 @@ Utf8Text<64> ExportFileName(Utf8View sampleName, std::uint32_t number, std::size
   return result;
 }
 
-Result ExportSamples(const Sound& sound, Utf8View folder) {
+Result ExportSamples(const Sound& sound, Utf8View folder, std::vector<Utf8Text<64>>* fileNames) {
   if (folder.size() >= kMaxPathBytes) return kTooMuchData;
   const bool addSeparator = !folder.empty() && !IsPathSeparator(folder.back());
   const std::size_t folderBytes = folder.size() + (addSeparator ? 1 : 0);
@@ -197,6 +197,7 @@ Result ExportSamples(const Sound& sound, Utf8View folder) {
     path.append(name.view());
     if (Result r = WriteWavFile(sample, path.view())) return r;
   }
+  if (fileNames != nullptr) fileNames->swap(used);
   return kOk;
 }
 

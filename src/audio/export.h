@@ -31,6 +31,7 @@ Utf8Text<64> ExportFileName(Utf8View sampleName, std::uint32_t number, std::size
 // written; otherwise the code of the first that failed (no later sample is
 // written). 5 when the folder is 260 bytes or longer. Samples whose file names
 // would be equal (ignoring case) get " (2)", " (3)", ... in list order.
-Result ExportSamples(const Sound& sound, Utf8View folder);
+// `fileNames`, when given, receives the file name each sample was written as.
+Result ExportSamples(const Sound& sound, Utf8View folder, std::vector<Utf8Text<64>>* fileNames = nullptr);
 
 }  // namespace tavrin

@@ -231,20 +231,24 @@ Result ImportDecoded(Sound& sound, Utf8View name, DecodedAudio& audio, bool from
   return kOk;
 }
 
-Result ImportSampleFile(Sound& sound, Utf8View path) {
+Result ReadSampleByExtension(Utf8View path, DecodedAudio& audio, bool& fromWav) {
   const ReaderChoice reader = ReaderForPath(path);
-  if (reader == ReaderChoice::kNone) return kBadFormat;
-  DecodedAudio audio;
-  Result r = kOk;
+  fromWav = reader == ReaderChoice::kWav;
   switch (reader) {
-    case ReaderChoice::kWav: r = ReadWav(path, audio); break;
-    case ReaderChoice::kAiff: r = ReadAiff(path, audio); break;
-    case ReaderChoice::kFlac: r = ReadFlac(path, audio); break;
-    case ReaderChoice::kMediaReader: r = ReadWithMediaReader(path, audio); break;
+    case ReaderChoice::kWav: return ReadWav(path, audio);
+    case ReaderChoice::kAiff: return ReadAiff(path, audio);
+    case ReaderChoice::kFlac: return ReadFlac(path, audio);
+    case ReaderChoice::kMediaReader: return ReadWithMediaReader(path, audio);
     case ReaderChoice::kNone: break;
   }
-  if (r != kOk) return r;
-  return ImportDecoded(sound, SampleNameFromPath(path), audio, reader == ReaderChoice::kWav);
+  return kBadFormat;
+}
+
+Result ImportSampleFile(Sound& sound, Utf8View path) {
+  DecodedAudio audio;
+  bool fromWav = false;
+  if (Result r = ReadSampleByExtension(path, audio, fromWav)) return r;
+  return ImportDecoded(sound, SampleNameFromPath(path), audio, fromWav);
 }
 
 }  // namespace tavrin

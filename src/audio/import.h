@@ -23,6 +23,11 @@ ReaderChoice ReaderForPath(Utf8View path);
 // at most 260 bytes. A path without a separator gives an empty name.
 Utf8View SampleNameFromPath(Utf8View path);
 
+// Decodes a file with the reader of its extension: 13 for an unknown one (the
+// file is not opened), else the reader's code. `fromWav` tells the smpl data
+// of a WAV file (see ImportDecoded).
+Result ReadSampleByExtension(Utf8View path, DecodedAudio& audio, bool& fromWav);
+
 // Decodes the file with the reader of its extension and appends one sample to
 // the sound. 13 for an unknown extension (the file is not opened), the
 // reader's code when it fails, then ImportDecoded's; on any failure the

@@ -21,6 +21,29 @@ inline constexpr std::uint64_t kMaxReadableFile = 16777216;
 // platform gave no reason).
 Result ReadWholeFile(Utf8View path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
 
+// An open file read in pieces at given offsets, for formats whose files are
+// too large to read whole (a SoundFont's sample data can run to hundreds of
+// megabytes while listing it needs only its headers). Closed when it goes.
+class FileReader {
+ public:
+  FileReader() = default;
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+  // Opens an existing regular file: the codes of ReadWholeFile's opening.
+  Result Open(Utf8View path);
+  std::uint64_t size() const { return size_; }
+  // Reads exactly out.size() bytes from offset; 5 when the file ends first.
+  Result ReadAt(std::uint64_t offset, std::span<std::uint8_t> out);
+  // Bytes read so far.
+  std::uint64_t bytesRead() const { return bytesRead_; }
+
+ private:
+  std::intptr_t handle_ = -1;
+  std::uint64_t size_ = 0;
+  std::uint64_t bytesRead_ = 0;
+};
+
 // Writes data as the complete new content of path. The bytes go to a
 // temporary file of its own (created exclusively, short name) in the same
 // folder, which replaces the target only after the whole write succeeded: a

@@ -211,6 +211,49 @@ Result WriteWholeFile(Utf8View path, std::span<const std::uint8_t> data) {
   return result;
 }
 
+FileReader::~FileReader() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+Result FileReader::Open(Utf8View path) {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+  handle_ = -1;
+  size_ = 0;
+  if (path.empty()) return kInvalidArgument;
+  char cpath[kMaxPath];
+  if (!TerminatedPath(path, cpath)) return kInvalidArgument;
+  if (Result f = detail::CheckFileFault(FileOp::kOpenRead)) return f;
+  Fd file;
+  file.fd = ::open(cpath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (file.fd < 0) return OpenError(errno);
+  struct stat st;
+  if (Result f = detail::CheckFileFault(FileOp::kSize)) return f;
+  if (::fstat(file.fd, &st) != 0) return IoError(errno);
+  if (!S_ISREG(st.st_mode)) return kAccessDenied;
+  size_ = static_cast<std::uint64_t>(st.st_size);
+  handle_ = file.fd;
+  file.fd = -1;
+  return kOk;
+}
+
+Result FileReader::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+  if (handle_ < 0) return kInvalidHandle;
+  std::size_t done = 0;
+  while (done < out.size()) {
+    if (Result f = detail::CheckFileFault(FileOp::kRead)) return f;
+    const ssize_t n = ::pread(static_cast<int>(handle_), out.data() + done, out.size() - done,
+                              static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return IoError(errno);
+    }
+    if (n == 0) return kTooMuchData;  // the file ends (or shrank) before the range
+    done += static_cast<std::size_t>(n);
+    bytesRead_ += static_cast<std::uint64_t>(n);
+  }
+  return kOk;
+}
+
 FileUpdateLock::~FileUpdateLock() { Release(); }
 
 void FileUpdateLock::Release() {

@@ -187,6 +187,55 @@ Result WriteWholeFile(Utf8View path, std::span<const std::uint8_t> data) {
   return result;
 }
 
+FileReader::~FileReader() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+Result FileReader::Open(Utf8View path) {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+  size_ = 0;
+  if (path.empty()) return kInvalidArgument;
+  Utf16Text<261> wpath;
+  if (!AssignPathFromUtf8(wpath, path)) return kInvalidArgument;
+  if (Result f = detail::CheckFileFault(FileOp::kOpenRead)) return f;
+  Handle file;
+  file.h = CreateFileW(Wide(wpath), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file.h == INVALID_HANDLE_VALUE) return OpenError();
+  if (GetFileType(file.h) != FILE_TYPE_DISK) return kAccessDenied;
+  LARGE_INTEGER size;
+  if (Result f = detail::CheckFileFault(FileOp::kSize)) return f;
+  if (!GetFileSizeEx(file.h, &size)) return IoError();
+  size_ = static_cast<std::uint64_t>(size.QuadPart);
+  handle_ = reinterpret_cast<std::intptr_t>(file.h);
+  file.h = INVALID_HANDLE_VALUE;
+  return kOk;
+}
+
+Result FileReader::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+  if (handle_ == -1) return kInvalidHandle;
+  std::size_t done = 0;
+  while (done < out.size()) {
+    if (Result f = detail::CheckFileFault(FileOp::kRead)) return f;
+    OVERLAPPED at{};
+    const std::uint64_t pos = offset + done;
+    at.Offset = static_cast<DWORD>(pos);
+    at.OffsetHigh = static_cast<DWORD>(pos >> 32);
+    const std::size_t left = out.size() - done;
+    const DWORD want = static_cast<DWORD>(left > 0x40000000u ? 0x40000000u : left);
+    DWORD got = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), out.data() + done, want, &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) return kTooMuchData;
+      return IoError();
+    }
+    if (got == 0) return kTooMuchData;
+    done += got;
+    bytesRead_ += got;
+  }
+  return kOk;
+}
+
 FileUpdateLock::~FileUpdateLock() { Release(); }
 
 void FileUpdateLock::Release() {

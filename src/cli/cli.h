@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "card/document.h"
 
 namespace tavrin::cli {
 
@@ -21,6 +22,9 @@ int CmdAdd(const Args& args);
 int CmdExport(const Args& args);
 int CmdImport(const Args& args);
 int CmdAnalyze(const Args& args);
+int CmdInstruments(const Args& args);
+// `add` with --from: a SoundFont preset or instrument, or an SFZ instrument.
+int AddInstrument(const Args& args);
 int CmdDevices(const Args& args);
 int CmdSend(const Args& args);
 int CmdBanks(const Args& args);
@@ -43,6 +47,23 @@ bool PlatformArguments(int argc, char** argv, std::vector<std::string>& out);
 
 // Parses a whole decimal number into an unsigned 64-bit value.
 bool ParseUnsigned(std::string_view text, unsigned long long& out);
+
+// What `add` does to each imported sample beyond the import itself.
+struct AddAnalysis {
+  bool detectRoot = false;
+  bool findLoop = false;
+  std::int64_t crossfadeFrames = 0;
+};
+// Crossfade lengths: 1 ms to 1 s, in card frames.
+bool ParseCrossfade(std::string_view text, std::int64_t& frames);
+// Applies --find-loop, --crossfade and --detect-root to an imported sample;
+// what could not be done is said on standard output, after `label`.
+Result ApplyAnalysis(SampleData& s, const AddAnalysis& want, std::string_view label);
+// A relative path completed from the working folder (UTF-8 on every system).
+std::string AbsolutePath(std::string_view path);
+// Appends the sounds to the card-file (a new one when there is none), under
+// the update lock; 0, or the status after the message.
+int AddSounds(std::string_view cardPath, std::vector<Sound>& sounds);
 
 // Words for a result code of a file operation ("file not found", ...).
 const char* FileErrorText(Result code);

@@ -13,12 +13,12 @@
 #include "audio/import.h"
 #include "audio/loop_search.h"
 #include "audio/pitch.h"
+#include "audio/sfz.h"
 #include "card/card_file.h"
 #include "cli/cli.h"
 #include "cli/json.h"
 
 namespace tavrin::cli {
-namespace {
 
 // The import names a sample after the file-name part of an absolute path, so
 // relative paths are completed first. The text stays UTF-8 on every system.
@@ -30,6 +30,8 @@ std::string AbsolutePath(std::string_view path) {
   const std::u8string u8 = full.u8string();
   return std::string(u8.begin(), u8.end());
 }
+
+namespace {
 
 std::string LoadError(Result code) {
   std::string s = "can't load the card-file: ";
@@ -64,12 +66,7 @@ bool ParseSoundKind(std::string_view flag, SoundType& type) {
   return false;
 }
 
-// What `add` does to each imported sample beyond the import itself.
-struct AddAnalysis {
-  bool detectRoot = false;
-  bool findLoop = false;
-  std::int64_t crossfadeFrames = 0;
-};
+}  // namespace
 
 // Crossfade lengths: 1 ms to 1 s, in card frames.
 bool ParseCrossfade(std::string_view text, std::int64_t& frames) {
@@ -78,6 +75,8 @@ bool ParseCrossfade(std::string_view text, std::int64_t& frames) {
   frames = static_cast<std::int64_t>(ms) * kCardRate / 1000;
   return true;
 }
+
+namespace {
 
 // The pitch of a sample and, when asked, its loop candidates (in the region
 // from the end of its attack to its end marker).
@@ -90,6 +89,8 @@ Result Analyze(const SampleData& s, bool loops, PitchEstimate& pitch, std::vecto
   options.period = pitch.pitched ? kCardRate / pitch.frequency : 0.0;
   return FindLoops(s.frames.data(), s.frames.size(), options, found);
 }
+
+}  // namespace
 
 // Applies --find-loop, --crossfade and --detect-root to a freshly imported
 // sample; what could not be done is said on standard output.
@@ -113,14 +114,40 @@ Result ApplyAnalysis(SampleData& s, const AddAnalysis& want, std::string_view fi
   return kOk;
 }
 
-}  // namespace
-
 // How long `add` waits for another program updating the same card-file.
 constexpr unsigned kLockWaitMs = 10000;
+
+int AddSounds(std::string_view cardPath, std::vector<Sound>& sounds) {
+  // Held from load to save, so that two programs adding to the same card
+  // take turns instead of one losing the other's sound.
+  FileUpdateLock lock;
+  if (Result r = lock.Acquire(cardPath, kLockWaitMs)) {
+    if (r == kNotSupported) return Fail(cardPath, "another program is updating this card-file; try again later");
+    return Fail(cardPath, std::string("can't lock the card-file: ") + FileErrorText(r));
+  }
+  CardDocument doc;
+  const Result loaded = LoadCardFile(cardPath, doc);
+  if (loaded == kNotFound) {
+    doc.Reset();  // a new card-file
+  } else if (loaded != kOk) {
+    return Fail(cardPath, LoadError(loaded));
+  }
+  for (Sound& sound : sounds) {
+    std::vector<Sound>& list = sound.soundType == SoundType::Drumsound ? doc.drumsounds : doc.multisounds;
+    if (TryPushBack(list, std::move(sound)) != kOk) return Fail(cardPath, FileErrorText(kOutOfMemory));
+  }
+  doc.modified = true;
+  SaveReport outcome;
+  if (Result r = SaveCardFile(cardPath, doc, &outcome)) return Fail(cardPath, SaveError(r, outcome));
+  return 0;
+}
 
 int CmdAdd(const Args& args) {
   constexpr const char* kUsage =
       "add CARD.qz (--multi NAME FILE... | --drum NAME FILE) [--keep-going] [--detect-root] [--find-loop [--crossfade MS]]";
+  for (std::string_view a : args) {
+    if (a == "--from" || a == "--drums") return AddInstrument(args);
+  }
   // Every option is checked before anything is read or written.
   bool keepGoing = false;
   AddAnalysis want;
@@ -151,21 +178,6 @@ int CmdAdd(const Args& args) {
   }
   const std::string_view cardPath = rest[0];
 
-  // Held from load to save, so that two programs adding to the same card
-  // take turns instead of one losing the other's sound.
-  FileUpdateLock lock;
-  if (Result r = lock.Acquire(cardPath, kLockWaitMs)) {
-    if (r == kNotSupported) return Fail(cardPath, "another program is updating this card-file; try again later");
-    return Fail(cardPath, std::string("can't lock the card-file: ") + FileErrorText(r));
-  }
-  CardDocument doc;
-  const Result loaded = LoadCardFile(cardPath, doc);
-  if (loaded == kNotFound) {
-    doc.Reset();  // a new card-file
-  } else if (loaded != kOk) {
-    return Fail(cardPath, LoadError(loaded));
-  }
-
   Sound sound;
   sound.soundType = type;
   sound.name.assign(rest[2]);  // cut as the card stores names
@@ -185,19 +197,19 @@ int CmdAdd(const Args& args) {
     return Fail(cardPath, "nothing was added; the card-file is unchanged (--keep-going adds the files that import)");
   }
   if (sound.samples.empty()) return Fail(cardPath, "nothing was added; the card-file is unchanged");
-  std::vector<Sound>& list = type == SoundType::Drumsound ? doc.drumsounds : doc.multisounds;
-  if (TryPushBack(list, std::move(sound)) != kOk) return Fail(cardPath, FileErrorText(kOutOfMemory));
-  doc.modified = true;
-  SaveReport outcome;
-  if (Result r = SaveCardFile(cardPath, doc, &outcome)) return Fail(cardPath, SaveError(r, outcome));
+  std::vector<Sound> sounds;
+  if (TryPushBack(sounds, std::move(sound)) != kOk) return Fail(cardPath, FileErrorText(kOutOfMemory));
+  if (int status = AddSounds(cardPath, sounds)) return status;
   return failed != 0 ? 1 : 0;
 }
 
 int CmdExport(const Args& args) {
-  constexpr const char* kUsage = "export CARD.qz (--multi N | --drum N) DIR";
+  constexpr const char* kUsage = "export CARD.qz (--multi N | --drum N) DIR [--sfz]";
   SoundType type = SoundType::Multisound;
   unsigned long long number = 0;
-  if (args.size() != 4 || !ParseSoundKind(args[1], type) || !ParseUnsigned(args[2], number) || number == 0) {
+  const bool sfz = args.size() == 5 && args[4] == "--sfz";
+  if ((args.size() != 4 && !sfz) || !ParseSoundKind(args[1], type) || !ParseUnsigned(args[2], number) ||
+      number == 0 || (sfz && type != SoundType::Multisound)) {
     return Usage(kUsage);
   }
   const std::string_view cardPath = args[0];
@@ -210,12 +222,12 @@ int CmdExport(const Args& args) {
                               std::to_string(number) + " (the card has " + std::to_string(list.size()) + ")");
   }
   const Sound& sound = list[static_cast<std::size_t>(number - 1)];
-  if (Result r = ExportSamples(sound, folder)) {
+  if (Result r = sfz ? ExportSfz(sound, folder) : ExportSamples(sound, folder)) {
     const char* reason = r == kTooMuchData ? "the folder's path is too long" : FileErrorText(r);
     return Fail(folder, std::string("one or more samples couldn't be exported: ") + reason);
   }
-  std::printf("exported %zu sample%s to %.*s\n", sound.samples.size(), sound.samples.size() == 1 ? "" : "s",
-              static_cast<int>(folder.size()), folder.data());
+  std::printf("exported %zu sample%s%s to %.*s\n", sound.samples.size(), sound.samples.size() == 1 ? "" : "s",
+              sfz ? " and an .sfz" : "", static_cast<int>(folder.size()), folder.data());
   return 0;
 }
 
