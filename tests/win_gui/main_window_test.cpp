@@ -128,7 +128,7 @@ TEST_F(MainWindowTest, ControlsMenuWindowsAndTheirLayoutForTheDpi) {
              f.lfFaceName, f.lfHeight, f.lfWeight >= FW_BOLD ? L" bold" : L"");
     return std::wstring(text);
   };
-  EXPECT_EQ(look(MainRow::kCardNameLabel), L"15,15 105x34 Segoe UI -20");
+  EXPECT_EQ(look(MainRow::kMultiLabel), L"15,49 225x34 Segoe UI -20");
   EXPECT_EQ(look(MainRow::kMultiAdd), L"15,384 34x34 Segoe UI -26 bold");
   // The lists keep their full height down to their buttons (no whole-row shrink).
   EXPECT_EQ(look(MainRow::kDrumList).substr(0, 15), L"255,84 225x300 ");

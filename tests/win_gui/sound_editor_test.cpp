@@ -193,6 +193,7 @@ TEST_F(EditorTest, SnapshotsStoreRecallAndClearWithAlt) {
 TEST_F(EditorTest, FilledSnapshotButtonsLookFilledAndShowFocusAndPress) {
   Open(MakeSound(SoundType::Multisound, 1));
   Press(R::kSnapshot1 + 2);  // slot 3 filled
+  SetFocus(editor_);
   // Pixels of a button (its face inside the edge, the middle column), in one string.
   const auto face = [](std::size_t row) {
     RedrawWindow(C(row), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
