@@ -611,6 +611,9 @@ LRESULT CALLBACK SoundEditorWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
     case WM_COMMAND:
       Command(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
       return 0;
+    case kMsgImportDropped:
+      EditorImportDropped();
+      return 0;
     case WM_DRAWITEM:
       return DrawSnapshotButton(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)) ? TRUE : FALSE;
     case kViewMarkerMoved:

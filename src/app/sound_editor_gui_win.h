@@ -74,7 +74,9 @@ void DetachEditorFrames();
 
 // Sample list commands (sound_editor_samples_gui_win.cpp).
 void EditorImport();
-bool EditorDrop(DropStep step, HDROP files);
+bool EditorDrop(DropStep step, HDROP files);  // keeps the files and posts kMsgImportDropped
+inline constexpr UINT kMsgImportDropped = WM_USER + 104;
+void EditorImportDropped();
 void EditorRemove();
 void EditorExport();
 LRESULT EditorDragListNotification(const void* dragListInfo);

@@ -121,19 +121,15 @@ TEST_F(DeviceWindowTest, SendToTheSimulatedDeviceAndClearInTheBankManager) {
 
 TEST_F(DeviceWindowTest, AFailedSendSaysWhatItLeftInTheBank) {
   auto& sim = static_cast<SimulatedUsbBackend&>(DefaultUsbBackend());
-  SimulatedFaults faults;
-  faults.shortBulk = 3;  // the device keeps the first 2 KiB and a bit
-  sim.SetFaults(0, faults);
+  sim.SetFaults(0, {.shortBulk = 3});  // the device keeps the first 2 KiB
   test::FillCard(TheDocument(), "PARTIAL", 2000);
   RefreshMainWindow();
   SetWindowTextW(Control(MainRow::kBankEdit), L"3");
   Click(MainRow::kSend);
-  const auto status = [this] { return WindowText(Control(MainRow::kStatus)); };
-  EXPECT_TRUE(PumpUntil([&] { return status() == L"Bank 3 now holds an incomplete card: send it again"; }, 60000))
-      << status();
-  sim.SetFaults(0, SimulatedFaults());
-  // The bank manager shows what the device reports for the bank now.
-  wchar_t name[32] = {};
+  EXPECT_TRUE(PumpUntil([&] { return WindowText(Control(MainRow::kStatus)).starts_with(L"Bank 3 now"); }, 60000));
+  EXPECT_EQ(WindowText(Control(MainRow::kStatus)), L"Bank 3 now holds an incomplete card: send it again");
+  sim.SetFaults(0, {});
+  wchar_t name[32] = {};  // the bank manager shows what the device reports for the bank now
   ListView_GetItemText(BankManagerControl(0), 2, 1, name, 32);
   EXPECT_STREQ(name, L"PARTIAL");
 }

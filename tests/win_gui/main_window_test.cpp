@@ -146,27 +146,22 @@ TEST_F(MainWindowTest, ControlsMenuWindowsAndTheirLayoutForTheDpi) {
   EXPECT_EQ(WindowText(main_), Title(L" - Unnamed*"));
 }
 
-// The caption of every label, check box and radio button fits its control at
-// 96 and 144 DPI, in the main window, the sound editor and the bank manager.
+// Every caption of a label, check box or radio button fits at 96 and 144 DPI.
 TEST_F(MainWindowTest, NoCaptionIsClipped) {
   for (const int dpi : {96, 144}) {
     for (HWND window : {main_, App().editorWindow, App().bankManagerWindow}) {
-      RECT r = {};
-      GetWindowRect(window, &r);
-      SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&r));
+      SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), 0);
       for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        const std::wstring text = WindowText(c), cls = test::ClassName(c);
         const LONG_PTR type = GetWindowLongPtrW(c, GWL_STYLE) & BS_TYPEMASK;
-        const bool box = cls == L"Button" && (type == BS_AUTOCHECKBOX || type == BS_AUTORADIOBUTTON);
-        if (text.empty() || (cls != L"Static" && !box)) continue;
+        const bool box = test::ClassName(c) == L"Button" && (type == BS_AUTOCHECKBOX || type == BS_AUTORADIOBUTTON);
+        if (!box && test::ClassName(c) != L"Static") continue;
         HDC dc = GetDC(c);
         SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)));
         RECT need = {}, client = {};
-        DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_SINGLELINE);
+        DrawTextW(dc, WindowText(c).c_str(), -1, &need, DT_CALCRECT | DT_SINGLELINE);
         ReleaseDC(c, dc);
         GetClientRect(c, &client);
-        const int glyph = box ? MulDiv(17, dpi, 96) : 0;  // the box and the gap before the text
-        EXPECT_LE(need.right + glyph, client.right) << test::ClassName(window) << " " << text << " at " << dpi;
+        EXPECT_LE(need.right + (box ? MulDiv(17, dpi, 96) : 0), client.right) << WindowText(c) << " at " << dpi;  // box and gap: 17
       }
     }
   }
@@ -285,35 +280,28 @@ TEST_F(MainWindowTest, SoundEditorHandsBackItsCopyAndClosesForAHandOver) {
   EXPECT_TRUE(closed());
   EXPECT_EQ(Items(MainRow::kMultiList), L"Multi 1|>Multi 2");
   EXPECT_TRUE(TheDocument().multisounds[1].samples.empty());
-  // A card-file handed over or dropped while the editor is open waits for
-  // it, when the user agrees, and never replaces the card under it.
+  // A card-file handed over or dropped while the editor is open never
+  // replaces the card under it: if the user agrees it opens after "OK".
   const std::wstring other = test::SaveCard(L"editor.qz", "EDITOR");
   IDataObject* files = test::ShellFiles({L"editor.qz"});
-  const test::Boxes waits = {test::Title(L"|The card-file will open once the sound is finished.\n\n"
-                                         L"Press Cancel not to open it.")};
   for (const auto& [handOver, answer] : {std::pair(true, IDOK), {false, IDOK}, {false, IDCANCEL}}) {
     TheDocument().Reset();
-    CurrentCardPath().clear();
     Click(MainRow::kMultiAdd);
     TheDocument().modified = false;
     open();
     SetWindowTextW(EditorControl(EditorRow::kName), L"Kept");
+    DWORD effect = DROPEFFECT_COPY;
     EXPECT_EQ(test::Answering({answer}, [&] {
                 if (handOver) HandOver(other);
-                DWORD effect = DROPEFFECT_COPY;
                 if (!handOver) MainWindowDropTarget()->Drop(files, 0, POINTL{10, 10}, &effect);
                 test::Pump();
-              }), waits);
+              }), test::Boxes{test::Title(L"|The card-file will open once the sound is finished.\n\n"
+                                          L"Press Cancel not to open it.")});
     EXPECT_TRUE(IsWindowVisible(App().editorWindow));
     EXPECT_NE(TheDocument().name.view(), "EDITOR");
-    // "OK" hands the sound to its own card; then the other one opens (after
-    // the save prompt: "No").
-    const test::Boxes prompt = test::Answering({IDNO}, [&] {
-      Click(App().editorWindow, EditorControl(EditorRow::kOk));
-      test::Pump();
-    });
-    EXPECT_EQ(prompt.size(), answer == IDOK ? 1u : 0u);
-    EXPECT_EQ(TheDocument().name.view(), answer == IDOK ? "EDITOR" : "Corvask");
+    // "OK": the sound goes back to its own card, then the other opens ("No" to saving).
+    EXPECT_EQ(test::Answering({IDNO}, [&] { Click(App().editorWindow, EditorControl(EditorRow::kOk)), test::Pump(); })
+                  .size(), answer == IDOK ? 1u : 0u);
     EXPECT_EQ(TheDocument().multisounds[0].name.view(), answer == IDOK ? "Piano" : "Kept");
   }
   files->Release();
