@@ -49,7 +49,8 @@ ControlSpec g_table[MainRow::kCount] = {
     {305, 400, 14, 23, UPDOWN_CLASSW, nullptr, UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS, 0, 0,
      0, 0, 0, nullptr, {}},
     {10, 433, 310, 15, PROGRESS_CLASSW, nullptr, 0, 0, 0, 0, 0, 0, nullptr, {}},
-    {10, 453, 310, 23, L"Static", L"Idle", kLabel, 0, 0, 0, 0, 0, nullptr, {}},
+    // Down to the bottom edge, wrapping: a long outcome (a send that broke off) takes two lines.
+    {10, 453, 310, 33, L"Static", L"Idle", SS_LEFT, 0, 0, 0, 0, 0, nullptr, {}},
 };
 
 struct MainState {
