@@ -58,8 +58,8 @@ constexpr std::int32_t kCheckBoxRoom = 18;
 // control's font; 0 for other controls.
 std::int32_t CaptionWidth(const ControlSpec& row, std::int32_t dpiX) {
   const DWORD type = row.style & BS_TYPEMASK;
-  const bool box = lstrcmpiW(row.className, L"Button") == 0 &&
-                   (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX || type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON);
+  const bool box = lstrcmpiW(row.className, L"Button") == 0 && (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX ||
+                                                                 type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON);
   if (!row.caption || !row.caption[0] || (!box && lstrcmpiW(row.className, L"Static") != 0)) return 0;
   HDC dc = GetDC(row.hwnd);
   if (!dc) return 0;

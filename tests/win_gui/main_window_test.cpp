@@ -160,8 +160,8 @@ TEST_F(MainWindowTest, NoCaptionIsClipped) {
         RECT need = {}, client = {};
         DrawTextW(dc, WindowText(c).c_str(), -1, &need, DT_CALCRECT | DT_SINGLELINE);
         ReleaseDC(c, dc);
-        GetClientRect(c, &client);
-        EXPECT_LE(need.right + (box ? MulDiv(17, dpi, 96) : 0), client.right) << WindowText(c) << " at " << dpi;  // box and gap: 17
+        GetClientRect(c, &client);  // a check box's box and gap: 17 units
+        EXPECT_LE(need.right + (box ? MulDiv(17, dpi, 96) : 0), client.right) << WindowText(c) << " at " << dpi;
       }
     }
   }
