@@ -20,7 +20,9 @@ inline constexpr wchar_t kInstanceMutexName[] = L"Global\\{6E2B7A41-93C5-4F0D-8B
 
 // Messages between the windows.
 inline constexpr UINT kMsgEditSound = WM_USER + 1;     // to the editor: wParam = Sound*; answers 1 when opened
-inline constexpr UINT kMsgSoundEdited = WM_USER + 101; // to the owner: wParam = edited copy, lParam = editor
+// To the owner: wParam = edited copy, lParam = editor; answers 0 when it could not take it (no memory).
+inline constexpr UINT kMsgSoundEdited = WM_USER + 101;
+inline constexpr UINT kMsgEditorClosed = WM_USER + 103;  // posted to the owner when the editor has closed
 
 // The windows and texts of this run.
 struct Application {

@@ -50,6 +50,33 @@ HICON LoadScaledIcon(int metricX, int metricY, std::int32_t dpi) {
       LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TAVRIN), IMAGE_ICON, cx, cy, 0));
 }
 
+// The room a check box or radio button needs beside its caption (the box
+// and the gap, with a pixel to spare), in 1/96 inch.
+constexpr std::int32_t kCheckBoxRoom = 18;
+
+// The width the caption of a label, check box or radio button needs with the
+// control's font; 0 for other controls.
+std::int32_t CaptionWidth(const ControlSpec& row, std::int32_t dpiX) {
+  const DWORD type = row.style & BS_TYPEMASK;
+  const bool box = lstrcmpiW(row.className, L"Button") == 0 && (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX ||
+                                                                 type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON);
+  if (!row.caption || !row.caption[0] || (!box && lstrcmpiW(row.className, L"Static") != 0)) return 0;
+  HDC dc = GetDC(row.hwnd);
+  if (!dc) return 0;
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(row.hwnd, WM_GETFONT, 0, 0)));
+  RECT r = {};
+  DrawTextW(dc, row.caption, -1, &r, DT_CALCRECT | DT_SINGLELINE);
+  SelectObject(dc, old);
+  ReleaseDC(row.hwnd, dc);
+  return r.right + (box ? ScaleToDpi(kCheckBoxRoom, dpiX) : 0);
+}
+
+CaptionAlign AlignOf(const ControlSpec& row) {
+  if (lstrcmpiW(row.className, L"Static") != 0) return CaptionAlign::Left;
+  const DWORD align = row.style & SS_TYPEMASK;
+  return align == SS_RIGHT ? CaptionAlign::Right : align == SS_CENTER ? CaptionAlign::Centre : CaptionAlign::Left;
+}
+
 }  // namespace
 
 bool CreateControls(ControlSpec* table, std::size_t count, HWND parent) {
@@ -71,7 +98,9 @@ void LayoutControls(ControlSpec* table, std::size_t count, std::int32_t dpiX, st
   for (std::size_t i = 0; i < count; ++i) {
     const ControlSpec& row = table[i];
     if (!row.hwnd) continue;
-    const PixelRect r = ScaleRectToDpi(row.x, row.y, row.width, row.height, dpiX, dpiY);
+    // A caption wider than its place (another font, another DPI) grows it.
+    const PixelRect r = GrowToFit(ScaleRectToDpi(row.x, row.y, row.width, row.height, dpiX, dpiY),
+                                  CaptionWidth(row, dpiX), AlignOf(row));
     UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
     if ((row.flags & ControlFlags::kHidden) == 0) flags |= SWP_SHOWWINDOW;
     if (batch) {
@@ -124,6 +153,7 @@ void ApplyFontsAndIcons(HWND hwnd, WindowFrame& frame) {
     row.font = static_cast<GdiFont&&>(own);
   }
   frame.baseFont = static_cast<GdiFont&&>(baseFont);
+  LayoutControls(frame.table, frame.count, frame.dpiX, frame.dpiY);  // the captions measured in their fonts
 
   IconHandle small(LoadScaledIcon(SM_CXSMICON, SM_CYSMICON, frame.dpiX));
   IconHandle large(LoadScaledIcon(SM_CXICON, SM_CYICON, frame.dpiX));

@@ -156,6 +156,15 @@ std::int32_t FontHeightForDpi(std::int32_t points, std::int32_t dpiY) {
   return -static_cast<std::int32_t>(static_cast<std::int64_t>(points) * dpiY / 72);
 }
 
+PixelRect GrowToFit(PixelRect r, std::int32_t needed, CaptionAlign align) {
+  const std::int32_t more = needed - r.width;
+  if (more <= 0) return r;
+  r.width = needed;
+  if (align == CaptionAlign::Right) r.x -= more;
+  if (align == CaptionAlign::Centre) r.x -= more / 2;
+  return r;
+}
+
 bool AcceptHandOver(std::uint64_t id, std::uint32_t cbData, const void* data, Utf16View& path) {
   path = Utf16View();
   if (id != kHandOverId || data == nullptr) return false;
@@ -163,6 +172,24 @@ bool AcceptHandOver(std::uint64_t id, std::uint32_t cbData, const void* data, Ut
   if (units == 0 || units > kHandOverMaxUnits) return false;
   path = Utf16View(static_cast<const char16_t*>(data), units);
   return true;
+}
+
+void ArrivingCardFile::Arrive(Utf16View path, bool handedOver) {
+  path_.assign(path);
+  handedOver_ = handedOver;
+  if (state_ != State::Asking) state_ = State::Arrived;
+}
+
+ArrivingCardFile::Next ArrivingCardFile::Take(bool editorOpen) {
+  if (state_ == State::None || state_ == State::Asking) return Next::Nothing;
+  if (!editorOpen) return Next::Open;
+  if (state_ == State::Waiting) return Next::Nothing;
+  state_ = State::Asking;
+  return Next::Ask;
+}
+
+void ArrivingCardFile::Answer(bool wait) {
+  if (state_ == State::Asking) state_ = wait ? State::Waiting : State::None;
 }
 
 bool HasCardFileExtension(Utf8View path) {

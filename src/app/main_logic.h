@@ -52,6 +52,14 @@ inline constexpr char16_t kSavePromptText[] =
     u"Do you want to save the changes you made in the card-file?\n\n"
     u"Your changes will be lost if you don\u2019t save them.";
 
+// "OK" in the sound editor when the card had no memory for the edited sound.
+inline constexpr char16_t kHandBackFailedText[] =
+    u"There is not enough memory to hand the sound back to the card\n\n"
+    u"The editor stays open: close other programs and press OK again.";
+// A card-file dropped or handed over while the sound editor is open.
+inline constexpr char16_t kCardWaitsText[] =
+    u"The card-file will open once the sound is finished.\n\nPress Cancel not to open it.";
+
 // The name of a sound added to a list that now holds `count` sounds:
 // "Multi <count>" or "Drum <count>", cut to 10 bytes.
 SoundName NewSoundName(SoundType type, std::size_t count);
@@ -122,6 +130,11 @@ struct PixelRect {
 std::int32_t ScaleToDpi(std::int32_t units, std::int32_t dpi);
 PixelRect ScaleRectToDpi(std::uint16_t x, std::uint16_t y, std::uint16_t width, std::uint16_t height,
                          std::int32_t dpiX, std::int32_t dpiY);
+// A control whose caption needs `needed` pixels is widened to hold it: a
+// right-aligned label grows to the left, a centred one to both sides, any
+// other control to the right (the fields beside it stay where they are).
+enum class CaptionAlign : std::uint32_t { Left = 0, Centre, Right };
+PixelRect GrowToFit(PixelRect r, std::int32_t needed, CaptionAlign align);
 // Font height for `points` at `dpiY`: -(points * dpiY / 72), truncated.
 std::int32_t FontHeightForDpi(std::int32_t points, std::int32_t dpiY);
 
@@ -135,6 +148,33 @@ inline constexpr std::uint32_t kHandOverMaxUnits = 1024;
 // present, a length of at least one and at most kHandOverMaxUnits units. On
 // success `path` views cbData / 2 units at `data` (never more).
 bool AcceptHandOver(std::uint64_t id, std::uint32_t cbData, const void* data, Utf16View& path);
+
+// A card-file that arrives, dropped on the main window or handed over by a
+// second instance, is kept and opened later from a posted message: never
+// inside the drop or the hand-over, where a box would hold the other program.
+// While the sound editor is open the card must not change under it: the user
+// is asked once whether it opens when the editor has closed.
+class ArrivingCardFile {
+ public:
+  enum class Next : std::uint32_t { Nothing = 0, Open, Ask };
+  // Keeps the path; a later arrival replaces an earlier one.
+  void Arrive(Utf16View path, bool handedOver);
+  // What to do now: Open (the path and how it came stay until Clear), Ask
+  // while the editor is open (then Answer), Nothing when no path waits, it
+  // waits for the editor, or the question is being asked.
+  Next Take(bool editorOpen);
+  // The user's answer: wait for the editor to close, or forget the path.
+  void Answer(bool wait);
+  void Clear() { state_ = State::None; }
+  Utf16View path() const { return path_.view(); }
+  bool handedOver() const { return handedOver_; }
+
+ private:
+  enum class State : std::uint32_t { None, Arrived, Asking, Waiting };
+  State state_ = State::None;
+  Utf16Text<kHandOverMaxUnits> path_;
+  bool handedOver_ = false;
+};
 
 // The command line names a card-file when it splits into exactly two
 // arguments (the program and the path).

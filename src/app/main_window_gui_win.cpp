@@ -51,7 +51,8 @@ ControlSpec g_table[MainRow::kCount] = {
     {305, 400, 14, 23, UPDOWN_CLASSW, nullptr, UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS, 0, 0,
      0, 0, 0, nullptr, {}},
     {10, 433, 310, 15, PROGRESS_CLASSW, nullptr, 0, 0, 0, 0, 0, 0, nullptr, {}},
-    {10, 453, 310, 23, L"Static", L"Idle", kLabel, 0, 0, 0, 0, 0, nullptr, {}},
+    // Down to the bottom edge, wrapping: a long outcome (a send that broke off) takes two lines.
+    {10, 453, 310, 33, L"Static", L"Idle", SS_LEFT, 0, 0, 0, 0, 0, nullptr, {}},
 };
 
 struct MainState {
@@ -69,9 +70,9 @@ struct MainState {
 };
 MainState g_state;
 Utf8Text<260> g_currentPath;
-// A path handed over by a second instance, opened by kMsgOpenHandOver.
-Utf16Text<1024> g_handOverPath;
-constexpr UINT kMsgOpenHandOver = WM_USER + 202;
+// A card-file dropped or handed over, opened by kMsgOpenArrived.
+ArrivingCardFile g_arriving;
+constexpr UINT kMsgOpenArrived = WM_USER + 202;
 
 HWND Row(std::size_t row) { return g_table[row].hwnd; }
 
@@ -168,15 +169,39 @@ void OpenSoundEditor(bool multi) {
   ShowWindow(editor, SW_SHOW);
 }
 
-void SoundEdited(WPARAM wParam) {
-  if (g_state.editingIndex < 0 || wParam == 0) return;
+// False when the card has no memory for the edited sound.
+bool SoundEdited(WPARAM wParam) {
+  if (g_state.editingIndex < 0 || wParam == 0) return true;
   std::vector<Sound>& list = ListOf(g_state.editingMulti);
-  if (static_cast<std::size_t>(g_state.editingIndex) >= list.size()) return;
+  if (static_cast<std::size_t>(g_state.editingIndex) >= list.size()) return true;
   if (ReplaceSound(list[static_cast<std::size_t>(g_state.editingIndex)], *reinterpret_cast<const Sound*>(wParam)) !=
       kOk)
-    return;
+    return false;
   TheDocument().modified = true;
   RefreshMainWindow();
+  return true;
+}
+
+bool EditorIsOpen() { return App().editorWindow && IsWindowVisible(App().editorWindow); }
+
+// Opens the card-file that arrived, or asks about it while the editor is open.
+void OpenArrivedCardFile() {
+  const ArrivingCardFile::Next next = g_arriving.Take(EditorIsOpen());
+  if (next == ArrivingCardFile::Next::Ask) {
+    HWND editor = App().editorWindow;
+    if (IsIconic(editor)) ShowWindow(editor, SW_RESTORE);
+    SetForegroundWindow(editor);
+    const int answer = AppMessageBox(editor, reinterpret_cast<const wchar_t*>(kCardWaitsText),
+                                     MB_OKCANCEL | MB_ICONINFORMATION);
+    g_arriving.Answer(answer == IDOK);
+  } else if (next == ArrivingCardFile::Next::Open) {
+    Utf16Text<kHandOverMaxUnits> path;
+    path.assign(g_arriving.path());
+    const PathSource source = g_arriving.handedOver() ? PathSource::SecondInstance : PathSource::Dropped;
+    g_arriving.Clear();
+    SetForegroundWindow(App().mainWindow);
+    CommandOpenPath16(path.view(), source);
+  }
 }
 
 // --- Drag reordering ------------------------------------------------------------------
@@ -274,8 +299,10 @@ bool DropCallback(DropStep step, HDROP drop) {
   }
   if (!FirstCardFile(drop, path)) return false;
   if (step == DropStep::Drop) {
-    SetForegroundWindow(App().mainWindow);
-    CommandOpenPath16(path.view(), PathSource::Dropped);
+    // Opened once the drop has returned: a box in here would hold the
+    // program the file was dragged from.
+    g_arriving.Arrive(path.view(), false);
+    PostMessageW(App().mainWindow, kMsgOpenArrived, 0, 0);
   }
   return true;
 }
@@ -530,19 +557,14 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
       const COPYDATASTRUCT* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
       Utf16View path;
       if (!cds || !AcceptHandOver(cds->dwData, cds->cbData, cds->lpData, path)) return FALSE;
-      g_handOverPath.assign(path);
-      PostMessageW(hwnd, kMsgOpenHandOver, 0, 0);
+      g_arriving.Arrive(path, true);
+      PostMessageW(hwnd, kMsgOpenArrived, 0, 0);
       return TRUE;
     }
-    case kMsgOpenHandOver: {
-      // The sound editor is closed first when it is open.
-      if (!IsWindowEnabled(hwnd) && App().editorWindow && IsWindowVisible(App().editorWindow))
-        SendMessageW(App().editorWindow, WM_CLOSE, 0, 0);
-      const Utf16Text<1024> path = g_handOverPath;
-      g_handOverPath.clear();
-      if (!path.empty()) CommandOpenPath16(path.view(), PathSource::SecondInstance);
+    case kMsgOpenArrived:
+    case kMsgEditorClosed:
+      OpenArrivedCardFile();
       return 0;
-    }
     case WM_COMMAND:
       Command(hwnd, wParam, lParam);
       return 0;
@@ -553,8 +575,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
       if (wParam == DBT_DEVNODES_CHANGED) DevicePanelRescan();
       return TRUE;
     case kMsgSoundEdited:
-      SoundEdited(wParam);
-      return 0;
+      return SoundEdited(wParam) ? 1 : 0;
     case kMsgUpdateDeviceControls:
       DevicePanelUpdateControls();
       return 0;

@@ -22,6 +22,8 @@ constexpr DWORD kCentred = SS_CENTER | SS_CENTERIMAGE;
 constexpr DWORD kRight = SS_RIGHT | SS_CENTERIMAGE;
 constexpr DWORD kPush = WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD kCheck = WS_TABSTOP | BS_AUTOCHECKBOX;
+// Drawn here: a themed push button ignores the background of a filled slot.
+constexpr DWORD kSnapshotButton = WS_TABSTOP | BS_OWNERDRAW;
 constexpr DWORD kField = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
 constexpr DWORD kMarkerField = kField | ES_NUMBER;
 constexpr DWORD kArrows = UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS | UDS_NOTHOUSANDS;
@@ -42,22 +44,22 @@ ControlSpec g_table[EditorRow::kCount] = {
     ROW(10, 66, 470, 120, kWaveformViewClass, nullptr, 0, 0, 0),
     ROW(381, 190, 100, 23, L"Button", L"Play", kPush, 0, 0),
     ROW(10, 190, 150, 23, L"Static", L"Samples", kLabel, 0, 0),
-    ROW(10, 213, 150, 321, L"ListBox", nullptr,
-        WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0, 0),
+    // Whole rows only, ending above the buttons below it: no row half hidden.
+    ROW(10, 213, 150, 314, L"ListBox", nullptr, WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY, 0, 0),
     ROW(9, 527, 23, 23, L"Button", L"+", kPush, kBold, 13),
     ROW(32, 527, 23, 23, L"Button", L"-", kPush, kBold, 13),
     ROW(55, 527, 53, 23, L"Button", L"Export", kPush, 0, 0),
     ROW(108, 527, 53, 23, L"Button", L"DWGS", kPush, 0, 0),
     ROW(170, 190, 150, 23, L"Static", L"Sustain Loop", kLabel, 0, 0),
     ROW(170, 223, 80, 23, L"Static", L"Snapshots:", kLabel, 0, 0),
-    ROW(250, 223, 23, 23, L"Button", L"1", kPush, 0, 0),
-    ROW(273, 223, 23, 23, L"Button", L"2", kPush, 0, 0),
-    ROW(296, 223, 23, 23, L"Button", L"3", kPush, 0, 0),
-    ROW(319, 223, 23, 23, L"Button", L"4", kPush, 0, 0),
-    ROW(342, 223, 23, 23, L"Button", L"5", kPush, 0, 0),
-    ROW(365, 223, 23, 23, L"Button", L"6", kPush, 0, 0),
-    ROW(388, 223, 23, 23, L"Button", L"7", kPush, 0, 0),
-    ROW(411, 223, 23, 23, L"Button", L"8", kPush, 0, 0),
+    ROW(250, 223, 23, 23, L"Button", L"1", kSnapshotButton, 0, 0),
+    ROW(273, 223, 23, 23, L"Button", L"2", kSnapshotButton, 0, 0),
+    ROW(296, 223, 23, 23, L"Button", L"3", kSnapshotButton, 0, 0),
+    ROW(319, 223, 23, 23, L"Button", L"4", kSnapshotButton, 0, 0),
+    ROW(342, 223, 23, 23, L"Button", L"5", kSnapshotButton, 0, 0),
+    ROW(365, 223, 23, 23, L"Button", L"6", kSnapshotButton, 0, 0),
+    ROW(388, 223, 23, 23, L"Button", L"7", kSnapshotButton, 0, 0),
+    ROW(411, 223, 23, 23, L"Button", L"8", kSnapshotButton, 0, 0),
     ROW(170, 256, 155, 23, L"Button", L"Forward", kCheck, 0, 0),
     ROW(325, 256, 155, 23, L"Button", L"Forward / Backward", kCheck, 0, 0),
     ROW(170, 279, 155, 23, L"Button", L"Invert Polarity", kCheck, 0, 0),
@@ -312,6 +314,7 @@ void CloseEditor() {
   if (owner) EnableWindow(owner, TRUE);
   ShowWindow(g_editor.hwnd, SW_HIDE);
   if (owner) SetActiveWindow(owner);
+  if (owner) PostMessageW(owner, kMsgEditorClosed, 0, 0);  // a card-file may wait for it
 }
 
 void ValueTyped(const ValueField& f) {
@@ -335,15 +338,19 @@ void Command(HWND control, UINT code) {
   if (row == EditorRow::kOk && clicked) {
     if (!g_editor.open) return;
     HWND owner = GetWindow(g_editor.hwnd, GW_OWNER);
-    if (owner)
-      SendMessageW(owner, kMsgSoundEdited, reinterpret_cast<WPARAM>(&m.working), reinterpret_cast<LPARAM>(g_editor.hwnd));
+    // The edits stay here until the card has taken them.
+    if (owner && !SendMessageW(owner, kMsgSoundEdited, reinterpret_cast<WPARAM>(&m.working),
+                               reinterpret_cast<LPARAM>(g_editor.hwnd))) {
+      AppMessageBox(g_editor.hwnd, reinterpret_cast<const wchar_t*>(kHandBackFailedText), MB_OK | MB_ICONERROR);
+      return;
+    }
     CloseEditor();
     return;
   }
   if (row == EditorRow::kCancel && clicked) return CloseEditor();
   if (row == EditorRow::kPlay && clicked) return StartOrStopPreview();
   if (row == EditorRow::kList && code == LBN_SELCHANGE) {
-    return SelectEditorSample(SendMessageW(control, LB_GETCURSEL, 0, 0));
+    return SelectEditorSample(SendMessageW(control, LB_GETCURSEL, 0, 0), false);
   }
   if (row == EditorRow::kAdd && clicked) return EditorImport();
   if (row == EditorRow::kRemove && clicked) return EditorRemove();
@@ -392,6 +399,41 @@ void Command(HWND control, UINT code) {
       g_editor.refreshing = false;
     }
   }
+}
+
+// A snapshot button: a filled slot dark with a light digit, an empty one a
+// plain button; pressed, disabled and focused as a push button shows them.
+bool DrawSnapshotButton(const DRAWITEMSTRUCT* d) {
+  const std::ptrdiff_t row = d ? FindControl(g_table, EditorRow::kCount, d->hwndItem) : -1;
+  const auto k = static_cast<std::size_t>(row) - EditorRow::kSnapshot1;
+  if (row < 0 || k >= 8) return false;
+  const ControlSpec& spec = g_table[static_cast<std::size_t>(row)];
+  const bool filled = (spec.flags & ControlFlags::kOwnBackground) != 0;
+  const bool pressed = (d->itemState & ODS_SELECTED) != 0;
+  const bool disabled = (d->itemState & ODS_DISABLED) != 0;
+  HDC dc = d->hDC;
+  RECT r = d->rcItem;
+  if (filled) {
+    SetDCBrushColor(dc, spec.background);
+    FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+    DrawEdge(dc, &r, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+  } else {
+    DrawFrameControl(dc, &r, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed ? DFCS_PUSHED : 0));
+  }
+  const COLORREF light = disabled ? RGB(128, 128, 128) : RGB(240, 240, 240);
+  SetTextColor(dc, filled ? light : GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  SetBkMode(dc, TRANSPARENT);
+  HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(d->hwndItem, WM_GETFONT, 0, 0)));
+  RECT text = r;
+  if (pressed) OffsetRect(&text, 1, 1);
+  const wchar_t digit[2] = {static_cast<wchar_t>(L'1' + k), 0};
+  DrawTextW(dc, digit, 1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  SelectObject(dc, oldFont);
+  if ((d->itemState & ODS_FOCUS) && !(d->itemState & ODS_NOFOCUSRECT)) {
+    InflateRect(&r, -3, -3);
+    DrawFocusRect(dc, &r);
+  }
+  return true;
 }
 
 void MarkerMoved(const ViewMarkerMoved* record) {
@@ -495,10 +537,12 @@ void DetachEditorFrames() {
   g_editor.player.SetFrames(nullptr, 0);
 }
 
-void SelectEditorSample(std::int64_t index) {
+void SelectEditorSample(std::int64_t index, bool fillList) {
   const bool wasPlaying = g_editor.player.IsPlaying();
   g_editor.player.Stop();
-  ApplyEditorRefresh(SelectSample(g_editor.model, index).refresh);
+  // A click in the list leaves the list alone: filled again it would scroll.
+  const std::uint32_t keep = fillList ? ~0u : ~Refresh::kSampleList;
+  ApplyEditorRefresh(SelectSample(g_editor.model, index).refresh & keep);
   if (wasPlaying && g_editor.model.CurrentSample()) g_editor.player.Start();
 }
 
@@ -567,6 +611,11 @@ LRESULT CALLBACK SoundEditorWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
     case WM_COMMAND:
       Command(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
       return 0;
+    case kMsgImportDropped:
+      EditorImportDropped();
+      return 0;
+    case WM_DRAWITEM:
+      return DrawSnapshotButton(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)) ? TRUE : FALSE;
     case kViewMarkerMoved:
       MarkerMoved(reinterpret_cast<const ViewMarkerMoved*>(wParam));
       return 0;
@@ -608,7 +657,7 @@ bool SoundEditorPreTranslate(MSG& msg) {
     HWND focus = GetFocus();
     if (focus) GetClassNameW(focus, cls, 16);
     if (lstrcmpW(cls, L"Button") != 0 && lstrcmpW(cls, L"Edit") != 0) {
-      StartOrStopPreview();
+      if ((msg.lParam & (1 << 30)) == 0) StartOrStopPreview();  // the key held down: repeats do nothing
       return true;
     }
   }

@@ -65,15 +65,18 @@ IDropTarget* EditorDropTarget();
 // Shows what an outcome changed (refresh guard set meanwhile).
 void ApplyEditorRefresh(std::uint32_t refresh);
 // Makes sample `index` current (stopping and restarting a running preview)
-// and shows it all; the list's selection follows.
-void SelectEditorSample(std::int64_t index);
+// and shows it all; the list is filled again (and its selection follows)
+// unless `fillList` is false.
+void SelectEditorSample(std::int64_t index, bool fillList = true);
 // Tells the view and the preview that the frames they show are about to
 // change; the next SelectEditorSample hands them the new ones.
 void DetachEditorFrames();
 
 // Sample list commands (sound_editor_samples_gui_win.cpp).
 void EditorImport();
-bool EditorDrop(DropStep step, HDROP files);
+bool EditorDrop(DropStep step, HDROP files);  // keeps the files and posts kMsgImportDropped
+inline constexpr UINT kMsgImportDropped = WM_USER + 104;
+void EditorImportDropped();
 void EditorRemove();
 void EditorExport();
 LRESULT EditorDragListNotification(const void* dragListInfo);

@@ -12,9 +12,11 @@
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "app/app_gui_win.h"
 #include "app/instrument_chooser_gui_win.h"
+#include "base/alloc.h"
 #include "app/sound_editor_gui_win.h"
 #include "audio/export.h"
 #include "audio/import.h"
@@ -127,6 +129,14 @@ bool DroppedPath(HDROP files, UINT i, ImportPath& out) {
   return true;
 }
 
+// Files dropped on the editor, imported once the drop has returned: a long
+// import or its failure box inside the drop would hold the program they came from.
+struct DroppedFile {
+  ImportPath path;
+  bool fits = false;
+};
+std::vector<DroppedFile> g_dropped;
+
 template <class T>
 struct ComRelease {
   T* p = nullptr;
@@ -204,15 +214,26 @@ bool EditorDrop(DropStep step, HDROP files) {
     }
     return false;
   }
+  for (UINT i = 0; i < n; ++i) {
+    DroppedFile f;
+    f.fits = DroppedPath(files, i, f.path);
+    if (TryPushBack(g_dropped, f) != kOk) break;
+  }
+  PostMessageW(Editor(), kMsgImportDropped, 0, 0);
+  return true;
+}
+
+void EditorImportDropped() {
+  std::vector<DroppedFile> files;
+  files.swap(g_dropped);
+  if (files.empty() || !IsWindowVisible(Editor())) return;
   const std::int64_t before = BeginImport();
   ImportTally tally;
-  for (UINT i = 0; i < n && !DrumsoundFull(); ++i) {
-    ImportPath path;
-    const bool fits = DroppedPath(files, i, path);
-    ImportOne(path.view(), fits, tally);
+  for (const DroppedFile& f : files) {
+    if (DrumsoundFull()) break;
+    ImportOne(f.path.view(), f.fits, tally);
   }
   FinishImport(tally, before);
-  return true;
 }
 
 void EditorRemove() {

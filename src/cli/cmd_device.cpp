@@ -199,7 +199,12 @@ int CmdSend(const Args& args) {
   if (PrepareSendImage(doc, manager, image, display) != kOk) return 1;
   const Result r = RunSendTransfer(manager, image, display);
   display.EndLine();
-  if (r != kOk) return Fail("send", display.Status() + " (" + DeviceErrorText(r) + ")");
+  if (r != kOk) {
+    // "Transfer Failed (why)", and what the bank now holds when it was written to.
+    std::string text = std::string(kTransferFailedText) + " (" + DeviceErrorText(r) + ")";
+    if (display.Status() != kTransferFailedText) text += ": " + display.Status();
+    return Fail("send", text);
+  }
   std::printf("%s\n", display.Status().c_str());
   return 0;
 }

@@ -120,6 +120,14 @@ Result PrepareSendImage(CardDocument& doc, const DeviceManager& manager, CardIma
   return r;
 }
 
+Utf8Text<64> IncompleteCardText(std::uint32_t bank) {
+  Utf8Text<64> text;
+  text.append("Bank ");
+  text.appendDecimal(bank);
+  text.append(" now holds an incomplete card: send it again");
+  return text;
+}
+
 Result RunSendTransfer(DeviceManager& manager, std::span<const std::uint8_t> image, DeviceDisplay& display,
                        double* seconds, double timeSlice) {
   TransferJob job;
@@ -155,7 +163,8 @@ Result RunSendTransfer(DeviceManager& manager, std::span<const std::uint8_t> ima
       }
       case TransferJob::kDone:
         if (job.result == kOk) display.SetStatusText(TransferSuccessText(job.stopwatch.Seconds(), bank).view());
-        else display.SetStatusText("Transfer Failed");
+        else if (job.beganWrite) display.SetStatusText(IncompleteCardText(bank).view());
+        else display.SetStatusText(kTransferFailedText);
         if (marquee) {
           display.SetMarquee(false);
           marquee = false;

@@ -54,6 +54,11 @@ Utf8Text<32> SizeText(std::uint32_t bytes);
 // (hundredths truncated).
 Utf8Text<64> TransferSuccessText(double seconds, std::uint32_t bank);
 
+// The status of a send that failed after begin write: the device keeps what
+// arrived. "Bank 3 now holds an incomplete card: send it again".
+Utf8Text<64> IncompleteCardText(std::uint32_t bank);
+inline constexpr char kTransferFailedText[] = "Transfer Failed";
+
 // The bank a send goes to, from the text of the Bank field (or --bank): a
 // whole number from 1 to the device's bank count. Otherwise false, and
 // `message` says which banks there are; the send must not start.
@@ -79,7 +84,8 @@ Result PrepareSendImage(CardDocument& doc, const DeviceManager& manager, CardIma
 // Send, steps 3 and 4: steps a TransferJob over the image (time slice 0.2 s)
 // and reports each state: 1 marquee on, status cleared, controls updated;
 // 2 "Transferred X / Y", marquee off and range set once, position = sent;
-// 3 the success text or "Transfer Failed", marquee off, position 0, controls
+// 3 the success text, IncompleteCardText once begin write was accepted, else
+// "Transfer Failed", marquee off, position 0, controls
 // updated. Returns the job's result; the time goes to *seconds when given.
 Result RunSendTransfer(DeviceManager& manager, std::span<const std::uint8_t> image, DeviceDisplay& display,
                        double* seconds = nullptr, double timeSlice = 0.2);

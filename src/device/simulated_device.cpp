@@ -105,7 +105,7 @@ std::string_view Trim(std::string_view s) {
 }
 
 // Applies the "key = value" lines of a settings file to config.
-void ApplySettings(std::string_view text, SimulatedDeviceConfig& config) {
+void ApplySettings(std::string_view text, SimulatedDeviceConfig& config, SimulatedFaults& faults) {
   while (!text.empty()) {
     const std::size_t eol = text.find('\n');
     std::string_view line = text.substr(0, eol);
@@ -123,6 +123,7 @@ void ApplySettings(std::string_view text, SimulatedDeviceConfig& config) {
     else if (key == "mode") config.mode = static_cast<std::uint8_t>(v);
     else if (key == "word4") config.word4 = static_cast<std::uint16_t>(v);
     else if (key == "identify") config.identifyLength = v;
+    else if (key == "shortbulk") faults.shortBulk = v;
   }
 }
 
@@ -196,16 +197,18 @@ std::size_t SimulatedUsbBackend::AddDevice(const SimulatedDeviceConfig& config, 
 
 Result SimulatedUsbBackend::LoadFolder(Utf8View folder) {
   SimulatedDeviceConfig config;
+  SimulatedFaults faults;
   std::string base;
   if (TryCopy(base, std::string(folder.data(), folder.size())) != kOk) return kOutOfMemory;
   std::string settings;
   if (TryCopy(settings, base + "/device.txt") != kOk) return kOutOfMemory;
   std::vector<std::uint8_t> text;
   if (ReadWholeFile(settings, 65536, text) == kOk) {
-    ApplySettings(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), config);
+    ApplySettings(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), config, faults);
   }
   const std::size_t index = AddDevice(config);
   if (index == SIZE_MAX) return kOutOfMemory;
+  SetFaults(index, faults);
   std::lock_guard<std::mutex> lock(mutex_);
   Device& d = *devices_[index];
   d.folder.swap(base);

@@ -13,7 +13,8 @@
 // empty or missing file is an empty bank) and an optional "device.txt" sets
 // its identity, one "key = value" a line (decimal or 0x hex):
 //   model, serial, banks, memory, capabilities, mode, word4, identify (the
-//   reply length).
+//   reply length), shortbulk (that bulk write, from 1, moves nothing: a
+//   transfer that breaks off).
 // Defaults: model 1, serial 1234, 16 banks of 524288 bytes, capabilities 0x06.
 //
 // Faults can be injected per device and every call is recorded in a log that

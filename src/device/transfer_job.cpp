@@ -38,19 +38,19 @@ const DeviceInfo& SelectedDevice(const DeviceManager& manager) {
 bool FinishTransfer(DeviceManager& manager, TransferJob& job) {
   const Result end = SendEndWrite(job.usb.get());
   if (job.result == kOk) job.result = end;
-  if (job.result == kOk && (manager.current.capabilities & kCapabilityBankDirectory)) {
+  if ((job.result == kOk || job.beganWrite) && (manager.current.capabilities & kCapabilityBankDirectory)) {
     const std::uint32_t bank = manager.currentBank.load();
     std::uint8_t entry[kDirectoryEntrySize];
     manager.DirectoryEntry(bank, entry);  // bytes the reply does not carry stay as they were
-    if (!job.usb) {
-      job.result = kNoDeviceInterface;
-    } else {
+    Result read = kNoDeviceInterface;
+    if (job.usb) {
       (void)job.usb->SetPipeTimeout(kControlPipe, kWriteControlTimeoutMs);
       std::uint32_t moved = 0;
-      job.result = job.usb->ControlIn(kRequestReadDirectory, static_cast<std::uint16_t>(bank), 0,
-                                      kDirectoryEntrySize, entry, moved);
-      if (job.result == kOk) manager.SetDirectoryEntry(bank, entry);
+      read = job.usb->ControlIn(kRequestReadDirectory, static_cast<std::uint16_t>(bank), 0, kDirectoryEntrySize,
+                                entry, moved);
+      if (read == kOk) manager.SetDirectoryEntry(bank, entry);
     }
+    if (job.result == kOk) job.result = read;
   }
   job.usb.reset();
   job.stopwatch.Stop();
@@ -85,6 +85,7 @@ bool StartTransfer(DeviceManager& manager, TransferJob& job) {
     job.result = r;
     return FinishTransfer(manager, job);
   }
+  job.beganWrite = true;
   job.state = TransferJob::kStarted;
   return true;
 }

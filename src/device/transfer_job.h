@@ -29,6 +29,7 @@ struct TransferJob {
   Stopwatch stopwatch;
   std::unique_ptr<UsbDevice> usb;      // the open device, empty when not open
   bool holdsBusy = false;              // this job set the manager's busy flag
+  bool beganWrite = false;             // begin write was accepted: the bank may hold part of the image
 };
 
 // Advances the job one step. True: it advanced and the owner may look at it
@@ -41,8 +42,10 @@ struct TransferJob {
 // Sending: 1024-byte pieces until the time slice is used up; a failed write
 // keeps its mapped error, a short one gives 6; nothing more is written after
 // a failure. Finish: end write (its result counts only when all was well),
-// re-read of the bank's directory entry when the device keeps a directory,
-// device closed, stopwatch stopped, busy released.
+// re-read of the bank's directory entry when the device keeps a directory
+// (also after a failure once begin write was accepted: the device keeps what
+// arrived; the first failure's code stays), device closed, stopwatch
+// stopped, busy released.
 bool StepTransfer(DeviceManager& manager, TransferJob& job);
 
 // Closes the device if the job still holds it.

@@ -167,6 +167,12 @@ TEST_F(ToolEndToEnd, RefusalsAndFailures) {
   EXPECT_EQ(Run("clear 1"), 1);
   EXPECT_TRUE(Printed("Clearing failed")) << out;
 
+  // A transfer that breaks off leaves part of the card in the bank: said plainly.
+  dir.Write("banks/device.txt", Bytes("shortbulk = 3\n"));
+  EXPECT_EQ(Run("send " + big + " --bank 2"), 1);
+  EXPECT_TRUE(Printed("send: Transfer Failed (the device accepted fewer bytes than sent): "
+                      "Bank 2 now holds an incomplete card: send it again\n")) << out;
+
   // No device at all (a folder whose device cannot be identified).
   dir.Write("banks/device.txt", Bytes("identify = 30\n"));
   EXPECT_EQ(Run("devices"), 0);

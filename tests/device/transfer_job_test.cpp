@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -81,16 +82,16 @@ TEST(TransferJob, FaultsEndTheJobWithTheirCode) {
       {0x06, 0, 100, {.refuseRequest = kRequestBeginWrite, .refuseCode = kAccessDenied}, kAccessDenied, 0, -1,
        {E, E, B + " !8", E}},
       {0x06, 0, 4096, {.shortBulk = 1, .shortBulkBytes = 1000}, kEndOfData, 1024, 1000,
-       {E, E, B, "bulk 1024", E}},
+       {E, E, B, "bulk 1024", E, R}},
       // A failed piece keeps its code over a failing end write.
       {0x06, 0, 4096, {.failTransfer = 5, .failCode = kTimeout, .refuseRequest = kRequestEndWrite}, kTimeout,
-       2048, -1, {E + " !24", E + " !24", B, "bulk 1024", "bulk 1024 !25", E + " !24"}},
+       2048, -1, {E + " !24", E + " !24", B, "bulk 1024", "bulk 1024 !25", E + " !24", R}},
       {0x06, 0, 1000, {.failTransfer = 5, .failCode = kBrokenPipe}, kBrokenPipe, 1000, -1,
-       {E, E, B, "bulk 1000", E + " !24"}},
+       {E, E, B, "bulk 1000", E + " !24", R}},
       {0x06, 0, 64, {.refuseRequest = kRequestReadDirectory, .refuseCode = kTimeout}, kTimeout, 64, 64,
        {E, E, B, "bulk 64", E, R + " !25"}},
       {0x06, 0, 8192, {.unplugAfterBulk = 2}, kNoSuchDevice, 3072, -1,
-       {E, E, B, "bulk 1024", "bulk 1024", "bulk 1024 !18", E + " !18"}},
+       {E, E, B, "bulk 1024", "bulk 1024", "bulk 1024 !18", E + " !18", R + " !18"}},
   };
   int row = 0;
   for (const auto& c : cases) {
@@ -108,8 +109,10 @@ TEST(TransferJob, FaultsEndTheJobWithTheirCode) {
     auto stored = CardBytes(64);
     if (c.stored >= 0) stored.assign(image.begin(), image.begin() + c.stored);
     EXPECT_EQ(s.usb.BankData(0, 1), stored);
-    // The entry is read again only after a good end write; without a directory it stays empty.
-    const char* name = c.result != kOk ? "PIANO" : c.stored > 0 ? "NEW" : "";
+    // The entry is read again whenever begin write was accepted (the device
+    // keeps what arrived); without a directory it stays empty.
+    const bool reread = std::find(c.calls.begin(), c.calls.end(), R) != c.calls.end();
+    const char* name = reread && c.stored > 0 ? "NEW" : reread && c.stored == 0 ? "" : "PIANO";
     EXPECT_EQ(s.manager.BankName(1).view(), (c.caps & kCapabilityBankDirectory) ? name : "");
     EXPECT_FALSE(s.manager.Busy());
     EXPECT_EQ(s.usb.OpenHandles(), 0u);

@@ -160,7 +160,7 @@ TEST_F(SendWorker, FailureShowsTransferFailed) {
   EXPECT_EQ(display.events,
             (Strings{"marquee:on", "status:", "update", "status:Transferred 0Byte / 4,88KiB", "marquee:off",
                      "range:5000", "pos:0", "status:Transferred 1KiB / 4,88KiB", "pos:1024",
-                     "status:Transfer Failed", "pos:0", "update"}));
+                     "status:Bank 1 now holds an incomplete card: send it again", "pos:0", "update"}));
   EXPECT_FALSE(manager.Busy());
 }
 

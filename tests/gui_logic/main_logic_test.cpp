@@ -116,6 +116,20 @@ TEST(HandOver, AcceptsOnlyIdentifierOneWithBoundedData) {
   EXPECT_FALSE(CommandLineHasPath(3));
 }
 
+// A card-file that arrives while the editor is open and the question is
+// being asked: the later one is taken, and it waits for the editor to close.
+TEST(CardFiles, ArrivingWhileAsking) {
+  ArrivingCardFile a;
+  a.Arrive(u"a.qz", true);
+  EXPECT_EQ(a.Take(true), ArrivingCardFile::Next::Ask);
+  a.Arrive(u"b.qz", false);
+  EXPECT_EQ(a.Take(true), ArrivingCardFile::Next::Nothing);
+  a.Answer(true);
+  EXPECT_EQ(a.Take(true), ArrivingCardFile::Next::Nothing);
+  EXPECT_EQ(a.Take(false), ArrivingCardFile::Next::Open);
+  EXPECT_TRUE(S(a.path()) == u"b.qz" && !a.handedOver());
+}
+
 TEST(CardFiles, ExtensionFolderAndSamePath) {
   EXPECT_TRUE(HasCardFileExtension("C:\\x\\a.qz"));
   EXPECT_TRUE(HasCardFileExtension("a.QZ"));

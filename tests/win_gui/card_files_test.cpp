@@ -143,6 +143,7 @@ TEST_F(CardFileTest, DroppingCardFiles) {
   target->DragLeave();
   EXPECT_EQ(answer(0, files), DWORD{DROPEFFECT_COPY});
   EXPECT_EQ(answer(2, files), DWORD{DROPEFFECT_COPY});
+  test::Pump();  // opened once the drop has returned
   // Loaded with the first entries selected and the list focused.
   EXPECT_EQ(WindowText(main_), Title(L" - DROPPED"));
   EXPECT_EQ(Items(MainRow::kMultiList), L">Piano");
@@ -155,7 +156,14 @@ TEST_F(CardFileTest, DroppingCardFiles) {
   EXPECT_EQ(TheDocument().name.view(), "CHANGED");
   answer(0, files);
   answer(2, files);
+  test::Pump();
   EXPECT_EQ(TheDocument().name.view(), "DROPPED");
+  // On a modified card the save prompt comes after the drop has returned:
+  // a box inside it would hold the program the file came from.
+  TheDocument().modified = true;
+  EXPECT_EQ(test::Answering({}, [&] { answer(0, files), answer(2, files); }), Boxes{});
+  EXPECT_EQ(test::Answering({IDNO}, test::Pump), Boxes{kPrompt});
+  EXPECT_FALSE(TheDocument().modified);
   text->Release();
   files->Release();
 }

@@ -121,6 +121,21 @@ TEST_F(DeviceWindowTest, SendToTheSimulatedDeviceAndClearInTheBankManager) {
   EXPECT_TRUE(IsWindow(bank) && !IsWindowVisible(bank));
 }
 
+TEST_F(DeviceWindowTest, AFailedSendSaysWhatItLeftInTheBank) {
+  auto& sim = static_cast<SimulatedUsbBackend&>(DefaultUsbBackend());
+  sim.SetFaults(0, {.shortBulk = 3});  // the device keeps the first 2 KiB
+  test::FillCard(TheDocument(), "PARTIAL", 2000);
+  RefreshMainWindow();
+  SetWindowTextW(Control(MainRow::kBankEdit), L"3");
+  Click(MainRow::kSend);
+  EXPECT_TRUE(PumpUntil([&] { return WindowText(Control(MainRow::kStatus)).starts_with(L"Bank 3 now"); }, 60000));
+  EXPECT_EQ(WindowText(Control(MainRow::kStatus)), L"Bank 3 now holds an incomplete card: send it again");
+  sim.SetFaults(0, {});
+  wchar_t name[32] = {};  // the bank manager shows what the device reports for the bank now
+  ListView_GetItemText(BankManagerControl(0), 2, 1, name, 32);
+  EXPECT_STREQ(name, L"PARTIAL");
+}
+
 TEST_F(DeviceWindowTest, PanelFollowsBankCountCapabilitiesAndAbsence) {
   auto& sim = static_cast<SimulatedUsbBackend&>(DefaultUsbBackend());
   test::FillCard(TheDocument(), "FIGURES");

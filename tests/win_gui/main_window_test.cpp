@@ -128,7 +128,7 @@ TEST_F(MainWindowTest, ControlsMenuWindowsAndTheirLayoutForTheDpi) {
              f.lfFaceName, f.lfHeight, f.lfWeight >= FW_BOLD ? L" bold" : L"");
     return std::wstring(text);
   };
-  EXPECT_EQ(look(MainRow::kCardNameLabel), L"15,15 105x34 Segoe UI -20");
+  EXPECT_EQ(look(MainRow::kMultiLabel), L"15,49 225x34 Segoe UI -20");
   EXPECT_EQ(look(MainRow::kMultiAdd), L"15,384 34x34 Segoe UI -26 bold");
   // The lists keep their full height down to their buttons (no whole-row shrink).
   EXPECT_EQ(look(MainRow::kDrumList).substr(0, 15), L"255,84 225x300 ");
@@ -144,6 +144,27 @@ TEST_F(MainWindowTest, ControlsMenuWindowsAndTheirLayoutForTheDpi) {
   EXPECT_EQ(TheDocument().name.view(), "Strings");
   EXPECT_TRUE(TheDocument().modified);
   EXPECT_EQ(WindowText(main_), Title(L" - Unnamed*"));
+}
+
+// Every caption of a label, check box or radio button fits at 96 and 144 DPI.
+TEST_F(MainWindowTest, NoCaptionIsClipped) {
+  for (const int dpi : {96, 144}) {
+    for (HWND window : {main_, App().editorWindow, App().bankManagerWindow}) {
+      SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), 0);
+      for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        const LONG_PTR type = GetWindowLongPtrW(c, GWL_STYLE) & BS_TYPEMASK;
+        const bool box = test::ClassName(c) == L"Button" && (type == BS_AUTOCHECKBOX || type == BS_AUTORADIOBUTTON);
+        if (!box && test::ClassName(c) != L"Static") continue;
+        HDC dc = GetDC(c);
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)));
+        RECT need = {}, client = {};
+        DrawTextW(dc, WindowText(c).c_str(), -1, &need, DT_CALCRECT | DT_SINGLELINE);
+        ReleaseDC(c, dc);
+        GetClientRect(c, &client);  // a check box's box and gap: 17 units
+        EXPECT_LE(need.right + (box ? MulDiv(17, dpi, 96) : 0), client.right) << WindowText(c) << " at " << dpi;
+      }
+    }
+  }
 }
 
 TEST_F(MainWindowTest, AddingAndRemovingSounds) {
@@ -259,12 +280,31 @@ TEST_F(MainWindowTest, SoundEditorHandsBackItsCopyAndClosesForAHandOver) {
   EXPECT_TRUE(closed());
   EXPECT_EQ(Items(MainRow::kMultiList), L"Multi 1|>Multi 2");
   EXPECT_TRUE(TheDocument().multisounds[1].samples.empty());
-  // A card-file handed over while the editor is open closes it first.
-  TheDocument().modified = false;
-  open();
-  EXPECT_TRUE(HandOver(test::SaveCard(L"editor.qz", "EDITOR")));
-  EXPECT_TRUE(closed());
-  EXPECT_EQ(TheDocument().name.view(), "EDITOR");
+  // A card-file handed over or dropped while the editor is open never
+  // replaces the card under it: if the user agrees it opens after "OK".
+  const std::wstring other = test::SaveCard(L"editor.qz", "EDITOR");
+  IDataObject* files = test::ShellFiles({L"editor.qz"});
+  for (const auto& [handOver, answer] : {std::pair(true, IDOK), {false, IDOK}, {false, IDCANCEL}}) {
+    TheDocument().Reset();
+    Click(MainRow::kMultiAdd);
+    TheDocument().modified = false;
+    open();
+    SetWindowTextW(EditorControl(EditorRow::kName), L"Kept");
+    DWORD effect = DROPEFFECT_COPY;
+    EXPECT_EQ(test::Answering({answer}, [&] {
+                if (handOver) HandOver(other);
+                if (!handOver) MainWindowDropTarget()->Drop(files, 0, POINTL{10, 10}, &effect);
+                test::Pump();
+              }), test::Boxes{test::Title(L"|The card-file will open once the sound is finished.\n\n"
+                                          L"Press Cancel not to open it.")});
+    EXPECT_TRUE(IsWindowVisible(App().editorWindow));
+    EXPECT_NE(TheDocument().name.view(), "EDITOR");
+    // "OK": the sound goes back to its own card, then the other opens ("No" to saving).
+    EXPECT_EQ(test::Answering({IDNO}, [&] { Click(App().editorWindow, EditorControl(EditorRow::kOk)), test::Pump(); })
+                  .size(), answer == IDOK ? 1u : 0u);
+    EXPECT_EQ(TheDocument().multisounds[0].name.view(), answer == IDOK ? "Piano" : "Kept");
+  }
+  files->Release();
 }
 
 }  // namespace

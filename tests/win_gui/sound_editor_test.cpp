@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -174,6 +175,63 @@ TEST_F(EditorTest, SnapshotsStoreRecallAndClearWithAlt) {
   EXPECT_EQ(Current().snapshots[2].start, 300);
 }
 
+TEST_F(EditorTest, SnapshotButtonsShowFilledSlotsPressAndFocus) {
+  Open(MakeSound(SoundType::Multisound, 1));
+  Press(R::kSnapshot1 + 2);  // slot 3 filled
+  SetFocus(editor_);
+  const auto face = [](std::size_t row) {  // a button's middle column, then a point inside its edge
+    RedrawWindow(C(row), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    HDC dc = GetDC(C(row));
+    std::vector<COLORREF> seen;
+    for (int y = 3; y <= 20; ++y) seen.push_back(GetPixel(dc, y == 20 ? 3 : 11, y == 20 ? 3 : y));
+    ReleaseDC(C(row), dc);
+    return seen;
+  };
+  const std::vector<COLORREF> filled = face(R::kSnapshot1 + 2);
+  EXPECT_EQ(filled.back(), RGB(34, 34, 34));
+  EXPECT_EQ(face(R::kSnapshot1 + 3).back(), GetSysColor(COLOR_BTNFACE));
+  EXPECT_TRUE(std::any_of(filled.begin(), filled.end(), [](COLORREF c) { return GetGValue(c) > 180; }));  // the digit
+  SendMessageW(C(R::kSnapshot1 + 2), BM_SETSTATE, TRUE, 0);
+  EXPECT_NE(face(R::kSnapshot1 + 2), filled);
+  SendMessageW(C(R::kSnapshot1 + 2), BM_SETSTATE, FALSE, 0);
+  SetFocus(C(R::kSnapshot1 + 2));
+  EXPECT_NE(face(R::kSnapshot1 + 2), filled);
+}
+
+TEST_F(EditorTest, AClickInTheListKeepsItWhereItIs) {
+  Open(MakeSound(SoundType::Multisound, 30, 100));
+  HWND list = C(R::kList);
+  SendMessageW(list, LB_SETTOPINDEX, 5, 0);
+  RECT client, plus, item;
+  GetClientRect(list, &client);
+  GetWindowRect(C(R::kAdd), &plus);
+  MapWindowPoints(nullptr, list, reinterpret_cast<POINT*>(&plus), 2);
+  const int last = 4 + client.bottom / static_cast<int>(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0));
+  SendMessageW(list, LB_GETITEMRECT, last, reinterpret_cast<LPARAM>(&item));
+  EXPECT_EQ(item.bottom, client.bottom);  // whole rows only, none under "+"
+  EXPECT_LE(item.bottom, plus.top);
+  for (int click = 0; click < 2; ++click) {  // the same place twice: the same sample, no scrolling
+    SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, item.top + 2));
+    SendMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(5, item.top + 2));
+    EXPECT_EQ(EditorModelOfWindow().current, last);
+    EXPECT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0), 5);
+  }
+}
+
+TEST_F(EditorTest, OkThatTheCardCannotTakeKeepsTheEditorOpen) {
+  Open(MakeSound(SoundType::Multisound, 1));
+  const SUBCLASSPROC noMemory = [](HWND h, UINT m, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) -> LRESULT {
+    return m == kMsgSoundEdited ? 0 : DefSubclassProc(h, m, w, l);
+  };
+  SetWindowSubclass(main_, noMemory, 1, 0);
+  EXPECT_EQ(test::Answering({IDOK}, [&] { Press(R::kOk); }),
+            Boxes{test::Title(L"|There is not enough memory to hand the sound back to the card\n\n"
+                              L"The editor stays open: close other programs and press OK again.")});
+  RemoveWindowSubclass(main_, noMemory, 1);
+  EXPECT_TRUE(IsWindowVisible(editor_));
+  EXPECT_EQ(SampleCount(), 1u);
+}
+
 TEST_F(EditorTest, CancelKeepsTheDocumentOkReplacesTheSound) {
   Open(MakeSound(SoundType::Multisound, 1, 1024));
   Press(R::kDwgs);  // one sample into the eight DWGS waves
@@ -211,6 +269,7 @@ TEST_F(EditorTest, DroppedFilesAreImportedAndFailuresReported) {
       target->DragLeave();
     } else {
       target->Drop(data, 0, POINTL{10, 10}, &effect);
+      test::Pump();  // imported once the drop has returned
     }
     data->Release();
     return entered;
@@ -309,6 +368,13 @@ TEST_F(EditorTest, ClosingWhilePlaying) {
   SendMessageW(C(R::kList), LB_SETCURSEL, 1, 0);
   SendMessageW(editor_, WM_COMMAND, MAKEWPARAM(0, LBN_SELCHANGE), reinterpret_cast<LPARAM>(C(R::kList)));
   EXPECT_TRUE(EditorPreviewPlaying());
+  // The space bar held down on the list: only its first key-down toggles.
+  SetFocus(C(R::kList));
+  for (const LPARAM repeat : {0, 1 << 30}) {
+    MSG m = {C(R::kList), WM_KEYDOWN, VK_SPACE, repeat | 1, 0, {}};
+    EXPECT_TRUE(SoundEditorPreTranslate(m));
+  }
+  EXPECT_FALSE(EditorPreviewPlaying());
   for (std::size_t close : {R::kOk, R::kCancel, std::size_t{0}}) {
     if (!EditorPreviewPlaying()) Press(R::kPlay);
     test::Pump();
