@@ -73,6 +73,9 @@ Utf8Text<260> g_currentPath;
 // A card-file dropped or handed over, opened by kMsgOpenArrived.
 ArrivingCardFile g_arriving;
 constexpr UINT kMsgOpenArrived = WM_USER + 202;
+// A SoundFont or SFZ dropped, shown in the chooser by kMsgOpenInstrument.
+Utf16Text<261> g_droppedInstrument;
+constexpr UINT kMsgOpenInstrument = WM_USER + 203;
 
 HWND Row(std::size_t row) { return g_table[row].hwnd; }
 
@@ -294,7 +297,11 @@ bool DropCallback(DropStep step, HDROP drop) {
   if (step == DropStep::Leave || !drop) return false;
   Utf16Text<261> path;
   if (FirstInstrumentFile(drop, path)) {  // a SoundFont or SFZ: its presets in the chooser
-    if (step == DropStep::Drop) OpenInstrumentChooser(App().mainWindow, path.view());
+    // The chooser (or its refusal box) opens once the drop has returned.
+    if (step == DropStep::Drop) {
+      g_droppedInstrument.assign(path.view());
+      PostMessageW(App().mainWindow, kMsgOpenInstrument, 0, 0);
+    }
     return true;
   }
   if (!FirstCardFile(drop, path)) return false;
@@ -561,6 +568,10 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
       PostMessageW(hwnd, kMsgOpenArrived, 0, 0);
       return TRUE;
     }
+    case kMsgOpenInstrument:
+      if (!g_droppedInstrument.empty()) OpenInstrumentChooser(hwnd, g_droppedInstrument.view());
+      g_droppedInstrument.clear();
+      return 0;
     case kMsgOpenArrived:
     case kMsgEditorClosed:
       OpenArrivedCardFile();
