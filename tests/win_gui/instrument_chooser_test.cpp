@@ -37,6 +37,8 @@ TEST_F(InstrumentChooserTest, DroppedSoundFontAddsTheChosenPreset) {
   EXPECT_EQ(effect, DWORD{DROPEFFECT_COPY});
   MainWindowDropTarget()->Drop(files, 0, POINTL{10, 10}, &effect);
   files->Release();
+  EXPECT_EQ(InstrumentChooserWindow(), nullptr);  // not inside the drop itself
+  Pump();
   const HWND chooser = InstrumentChooserWindow();
   ASSERT_NE(chooser, nullptr);
   const HWND list = FindWindowExW(chooser, nullptr, L"ListBox", nullptr);
