@@ -25,6 +25,7 @@ constexpr double kNaturalFrames = 3125.0;    // 100 ms: the shortest natural loo
 constexpr std::size_t kModulationSpan = 125000;  // 4 s: how much of the sustain is read for vibrato and beating
 constexpr double kPenaltyPerDb = 2.0;        // score per dB of level or tone mismatch
 constexpr double kPenaltyPerCent = 3.0;      // score per cent of tuning beyond the goal
+constexpr double kInaudibleDb = -45.0;        // a seam this good needs no better one
 
 bool RisingAt(const float* x, std::size_t i) { return x[i - 1] < 0.0f && x[i] >= 0.0f; }
 
@@ -309,8 +310,8 @@ Result FindLoops(const float* frames, std::size_t count, const LoopSearchOptions
   }
   if (natural == nullptr) natural = best;
   // Compact: the shortest in tune whose score is within 6 dB of the best or
-  // better than -50, and never worse than the seam goal when the best meets it.
-  double goal = std::max(best->score + 6.0, -50.0);
+  // better than -45 dB, and never worse than the seam goal when the best meets it.
+  double goal = std::max(best->score + 6.0, kInaudibleDb);
   if (goal > kLoopSeamGoalDb) goal = best->score <= kLoopSeamGoalDb ? kLoopSeamGoalDb : best->score + 3.0;
   const Scored* compact = nullptr;
   for (const Scored& s : found) {
