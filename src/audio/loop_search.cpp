@@ -1,10 +1,11 @@
-// Loop search over the sustain: End candidates are rising zero crossings
-// spread across the sustained region; for each, loop lengths run from one
-// period to the sustain's length (every whole number of periods), and within
-// each length the loop point is the one whose frames next to the seam fit best
-// among those that keep the loop within 2 cents of a whole number of periods.
-// The best of these are scored on the waveform across the seam over a few
-// periods, the level and tone of the loop's two ends, and the tuning.
+// Loop search over the sustain: End candidates are the end marker and rising
+// zero crossings spread across the sustained region; for each, loop lengths
+// run from one period to the sustain's length (every whole number of periods,
+// the loop point the one whose frames next to the seam fit best within 2 cents
+// of it), and every rising crossing is tried as a loop point too (an ensemble
+// lines up again where its voices do). The best of these are scored on the
+// waveform across the seam over a few periods, the level and tone of the
+// loop's two ends, and the tuning; the best few then move both points together.
 #include "audio/loop_search.h"
 
 #include <algorithm>
@@ -20,9 +21,13 @@ constexpr std::size_t kNear = 32;            // frames each side of the seam wei
 constexpr std::size_t kEndCount = 10;        // End candidates across the sustain
 constexpr std::size_t kProbe = 16;           // frames each side of the seam that rank loop points
 constexpr std::size_t kFullScores = 48;      // loop points per End scored in full besides each band's best
+constexpr std::size_t kRefined = 24;         // the best loops that move both points together
 constexpr double kTuningGoalCents = 2.0;     // a loop within this plays in tune with the attack
 constexpr double kNaturalFrames = 3125.0;    // 100 ms: the shortest natural loop where there is room
 constexpr std::size_t kModulationSpan = 125000;  // 4 s: how much of the sustain is read for vibrato and beating
+constexpr double kFastDecayDbPerSecond = 20.0;  // 2 dB in 100 ms: a long loop would pulse
+constexpr double kLongSlackDb = 12.0;        // a long loop this much worse than the best is not worth its length
+constexpr double kShortSlackDb = 6.0;        // then the longest this close to the best
 constexpr double kPenaltyPerDb = 2.0;        // score per dB of level or tone mismatch
 constexpr double kPenaltyPerCent = 3.0;      // score per cent of tuning beyond the goal
 constexpr double kInaudibleDb = -45.0;        // a seam this good needs no better one
@@ -159,6 +164,16 @@ Result ModulationCycle(const float* x, std::size_t from, std::size_t to, double 
   return kOk;
 }
 
+// How fast the level falls from the first fifth of [from, to) to the last,
+// in dB per second at the card's rate; negative for a swell.
+double DecayDbPerSecond(const float* x, std::size_t from, std::size_t to) {
+  const std::size_t fifth = (to - from) / 5;
+  if (fifth < 64) return 0.0;
+  const double first = SquareSum(x + from, fifth), last = SquareSum(x + to - fifth, fifth);
+  if (!(first > 0.0) || !(last > 0.0)) return 0.0;
+  return 10.0 * std::log10(first / last) / (4.0 * static_cast<double>(fifth) / kCardRate);
+}
+
 struct Scored {
   LoopCandidate c;
   double score = 0.0;
@@ -179,10 +194,12 @@ Result FindLoops(const float* frames, std::size_t count, const LoopSearchOptions
   if (from + 2 >= to) return kOk;
   const double minLength = period > 0.0 ? std::max(2.0, period * 0.97) : 16.0;
 
-  // End candidates, latest first: the last rising crossing before the end
-  // marker, then the crossing at or before evenly spaced places.
-  std::size_t ends[kEndCount];
+  // End candidates, latest first: the end marker itself (the loop then uses
+  // the whole sample), the last rising crossing before it, then the crossing
+  // at or before evenly spaced places.
+  std::size_t ends[kEndCount + 1];
   std::size_t endCount = 0;
+  if (static_cast<double>(to - from) >= minLength) ends[endCount++] = to;
   const std::size_t reach = period > 0.0 ? static_cast<std::size_t>(2.0 * period) + 2 : 512;
   for (std::size_t j = 0; j < kEndCount; ++j) {
     const std::size_t target = to - (to - from) * j / kEndCount;
@@ -228,10 +245,35 @@ Result FindLoops(const float* frames, std::size_t count, const LoopSearchOptions
   };
   std::vector<Probe> probes;
   std::vector<Scored> found;
-  if (TryReserve(probes, lengths.size()) || TryReserve(found, endCount * (kFullScores + 160))) return kOutOfMemory;
+  if (TryReserve(probes, lengths.size()) || TryReserve(found, endCount * (2 * kFullScores + 160) + kRefined)) return kOutOfMemory;
+  // The full score of the loop from `l` to `e`: the seam, the level and tone
+  // of the loop's two ends, and the tuning beyond the goal.
+  auto score = [&](std::size_t l, std::size_t e) {
+    Scored s;
+    s.c.loop = static_cast<std::int64_t>(l);
+    s.c.end = static_cast<std::int64_t>(e);
+    s.c.errorDb = ToDb(SeamRatio(frames, count, l, e, before, after));
+    const double length = static_cast<double>(e - l);
+    s.c.lengthMs = length * 1000.0 / kCardRate;
+    if (period > 0.0) {
+      s.c.periods = length / period;
+      s.c.tuningCents = 1200.0 * std::log2(std::max(1.0, std::round(s.c.periods)) / s.c.periods);
+    }
+    const std::size_t region = std::min<std::size_t>(e - l, std::clamp<std::size_t>(static_cast<std::size_t>(4.0 * std::max(period, 16.0)), 312, 4096));
+    double levelL = 0.0, toneL = 0.0, levelE = 0.0, toneE = 0.0;
+    LevelAndTone(frames, l, region, levelL, toneL);
+    LevelAndTone(frames, e - region, region, levelE, toneE);
+    s.score = s.c.errorDb + kPenaltyPerDb * (std::fabs(levelL - levelE) + std::fabs(toneL - toneE)) +
+              kPenaltyPerCent * std::max(0.0, std::fabs(s.c.tuningCents) - kTuningGoalCents);
+    return s;
+  };
+  std::vector<Probe> crossings;
+  std::vector<double> nears;
+  std::vector<std::uint8_t> pick;
   for (std::size_t ei = 0; ei < endCount; ++ei) {
     const std::size_t e = ends[ei];
     const std::size_t na = std::min(kProbe, count - e);
+    auto probe = [&](std::size_t l) { return DiffSum(frames + l - kProbe, frames + e - kProbe, kProbe + na); };
     probes.clear();
     for (double target : lengths) {
       if (target > static_cast<double>(e - from)) break;
@@ -244,17 +286,42 @@ Result FindLoops(const float* frames, std::size_t count, const LoopSearchOptions
       for (auto length = static_cast<std::size_t>(lo); static_cast<double>(length) <= hi; ++length) {
         const std::size_t l = e - length;
         if (l < kNear || (period <= 0.0 && !RisingAt(frames, l))) continue;
-        const double near = DiffSum(frames + l - kProbe, frames + e - kProbe, kProbe + na);
+        const double near = probe(l);
         if (best.loop == 0 || near < best.near) best.loop = l, best.near = near;
       }
       if (best.loop == 0) continue;
       best.band = static_cast<int>(std::log(static_cast<double>(e - best.loop) / minLength) / std::log(1.04));
       probes.push_back(best);  // reserved: one per length
     }
+    // Besides whole numbers of periods, every rising crossing: an ensemble or
+    // a chorus comes back to itself where its voices line up again, which
+    // need not be a whole number of the mean period.
+    // The best few of any length and the best few long enough for a natural
+    // loop are scored in full.
+    crossings.clear();
+    for (std::size_t l = std::max(from, kNear); period > 0.0 && static_cast<double>(e - l) >= minLength; ++l) {
+      if (!RisingAt(frames, l)) continue;
+      Probe c;
+      c.loop = l;
+      c.near = probe(l);
+      c.band = static_cast<double>(e - l) + 0.5 >= naturalMin ? 1 : 0;
+      if (Result r = TryPushBack(crossings, c)) return r;
+    }
+    for (int longOnly = 0; longOnly <= 1; ++longOnly) {
+      auto part = crossings.begin();
+      if (longOnly == 1) part = std::partition(crossings.begin(), crossings.end(), [](const Probe& c) { return c.band == 0; });
+      const auto n = static_cast<std::size_t>(crossings.end() - part);
+      const std::size_t take = std::min(kFullScores, n);
+      std::partial_sort(part, part + static_cast<std::ptrdiff_t>(take), crossings.end(), [](const Probe& a, const Probe& b) { return a.near < b.near; });
+      for (std::size_t i = 0; i < take; ++i) {
+        if (longOnly == 0 && part[static_cast<std::ptrdiff_t>(i)].band == 1) continue;  // scored with the long ones
+        if (Result r = TryPushBack(found, score(part[static_cast<std::ptrdiff_t>(i)].loop, e))) return r;
+      }
+    }
     if (probes.empty()) continue;
     // Which to score: the best of each band, and the kFullScores best.
-    std::vector<std::uint8_t> pick;
     if (TryResize(pick, probes.size())) return kOutOfMemory;
+    std::fill(pick.begin(), pick.end(), std::uint8_t{0});
     for (std::size_t i = 0, first = 0; i <= probes.size(); ++i) {
       if (i == probes.size() || probes[i].band != probes[first].band) {
         std::size_t b = first;
@@ -263,7 +330,7 @@ Result FindLoops(const float* frames, std::size_t count, const LoopSearchOptions
         first = i;
       }
     }
-    std::vector<double> nears;
+    nears.clear();
     if (TryReserve(nears, probes.size())) return kOutOfMemory;
     for (const Probe& p : probes) nears.push_back(p.near);  // reserved
     const std::size_t top = std::min(kFullScores, nears.size()) - 1;
@@ -271,28 +338,57 @@ Result FindLoops(const float* frames, std::size_t count, const LoopSearchOptions
     const double bar = nears[top];
     for (std::size_t i = 0; i < probes.size(); ++i) {
       if (probes[i].near > bar && pick[i] == 0) continue;
-      const std::size_t l = probes[i].loop;
-      Scored s;
-      s.c.loop = static_cast<std::int64_t>(l);
-      s.c.end = static_cast<std::int64_t>(e);
-      s.c.errorDb = ToDb(SeamRatio(frames, count, l, e, before, after));
-      const double length = static_cast<double>(e - l);
-      s.c.lengthMs = length * 1000.0 / kCardRate;
-      if (period > 0.0) {
-        s.c.periods = length / period;
-        s.c.tuningCents = 1200.0 * std::log2(std::max(1.0, std::round(s.c.periods)) / s.c.periods);
-      }
-      // The level and tone where the loop starts against where it ends.
-      const std::size_t region = std::min<std::size_t>(e - l, std::clamp<std::size_t>(static_cast<std::size_t>(4.0 * std::max(period, 16.0)), 312, 4096));
-      double levelL = 0.0, toneL = 0.0, levelE = 0.0, toneE = 0.0;
-      LevelAndTone(frames, l, region, levelL, toneL);
-      LevelAndTone(frames, e - region, region, levelE, toneE);
-      s.score = s.c.errorDb + kPenaltyPerDb * (std::fabs(levelL - levelE) + std::fabs(toneL - toneE)) +
-                kPenaltyPerCent * std::max(0.0, std::fabs(s.c.tuningCents) - kTuningGoalCents);
-      if (Result r = TryPushBack(found, s)) return r;
+      if (Result r = TryPushBack(found, score(probes[i].loop, e))) return r;
     }
   }
   if (found.empty()) return kOk;
+  // The best few then move both points together, keeping the length and so
+  // the tuning, to the rising crossings of End nearby: the seam of a sound
+  // whose partials drift apart fits at some places of a period and not others.
+  {
+    // The best few of any length and the best few long enough for a natural loop.
+    auto shorter = [&](const Scored& x) { return static_cast<double>(x.c.end - x.c.loop) + 0.5 < naturalMin; };
+    const auto longFrom = std::partition(found.begin(), found.end(), shorter);
+    const std::size_t shortCount = static_cast<std::size_t>(longFrom - found.begin());
+    const std::size_t shortTake = std::min(kRefined, shortCount), longTake = std::min(kRefined, found.size() - shortCount);
+    auto better = [](const Scored& x, const Scored& y) { return x.score < y.score; };
+    std::partial_sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(shortTake), longFrom, better);
+    std::partial_sort(longFrom, longFrom + static_cast<std::ptrdiff_t>(longTake), found.end(), better);
+    const auto shift = static_cast<std::ptrdiff_t>(period > 0.0 ? std::min(4.0 * period, 2048.0) : 256.0);
+    const auto fine = static_cast<std::ptrdiff_t>(std::clamp(0.25 * period, 4.0, 16.0));
+    const std::size_t total = found.size();
+    for (std::size_t i = 0; i < total; ++i) {
+      if (i >= shortTake && (i < shortCount || i >= shortCount + longTake)) continue;
+      const auto l0 = static_cast<std::ptrdiff_t>(found[i].c.loop), e0 = static_cast<std::ptrdiff_t>(found[i].c.end);
+      Scored best = found[i];
+      auto tryAt = [&](std::ptrdiff_t l, std::ptrdiff_t e) {
+        if (l < static_cast<std::ptrdiff_t>(std::max(from, kNear)) || e > static_cast<std::ptrdiff_t>(to) ||
+            static_cast<double>(e - l) < minLength) {
+          return;
+        }
+        const Scored s = score(static_cast<std::size_t>(l), static_cast<std::size_t>(e));
+        if (s.score < best.score) best = s;
+      };
+      // Both points together to End's rising crossings nearby, then frame by
+      // frame a little way, then the loop point alone by a frame or
+      // two (a long loop's tuning hardly moves).
+      for (std::ptrdiff_t d = -shift; d <= shift; ++d) {
+        const std::ptrdiff_t e = e0 + d;
+        if (d != 0 && e < static_cast<std::ptrdiff_t>(count) && RisingAt(frames, static_cast<std::size_t>(e))) tryAt(l0 + d, e);
+      }
+      const std::ptrdiff_t l1 = best.c.loop, e1 = best.c.end;
+      for (std::ptrdiff_t d = -fine; d <= fine; ++d) {
+        if (d != 0) tryAt(l1 + d, e1 + d);
+      }
+      const std::ptrdiff_t l2 = best.c.loop, e2 = best.c.end;
+      for (std::ptrdiff_t d = -2; d <= 2; ++d) {
+        if (d != 0) tryAt(l2 + d, e2);
+      }
+      if (best.c.loop != found[i].c.loop) {
+        if (Result r = TryPushBack(found, best)) return r;
+      }
+    }
+  }
 
   auto len = [](const Scored& s) { return s.c.end - s.c.loop; };
   auto tuned = [](const Scored& s) { return std::fabs(s.c.tuningCents) <= kTuningGoalCents; };
@@ -307,6 +403,17 @@ Result FindLoops(const float* frames, std::size_t count, const LoopSearchOptions
   for (const Scored& s : found) {
     if (static_cast<double>(len(s)) + 0.5 < naturalMin || (anyTuned && !tuned(s))) continue;
     if (natural == nullptr || s.score < natural->score) natural = &s;
+  }
+  // A decay allows no long loop (it would pulse at the loop's rate): where
+  // the sustain falls fast and the best long loop is worse than the seam goal
+  // and far worse than the best, the longest whose score is near the best's.
+  if (natural != nullptr && DecayDbPerSecond(frames, from, to) >= kFastDecayDbPerSecond && natural->score > std::max(best->score + kLongSlackDb, kLoopSeamGoalDb)) {
+    const Scored* shorter = nullptr;
+    for (const Scored& s : found) {
+      if (s.score > best->score + kShortSlackDb || (anyTuned && !tuned(s))) continue;
+      if (shorter == nullptr || len(s) > len(*shorter)) shorter = &s;
+    }
+    natural = shorter;
   }
   if (natural == nullptr) natural = best;
   // Compact: the shortest in tune whose score is within 6 dB of the best or
