@@ -17,7 +17,7 @@
 namespace tavrin {
 namespace {
 
-constexpr std::size_t kNear = 32;            // frames each side of the seam weighed on their own
+constexpr std::size_t kNear = 62;            // frames each side of the seam weighed on their own
 constexpr std::size_t kEndCount = 10;        // End candidates across the sustain
 constexpr std::size_t kProbe = 16;           // frames each side of the seam that rank loop points
 constexpr std::size_t kFullScores = 48;      // loop points per End scored in full besides each band's best
@@ -26,6 +26,9 @@ constexpr double kTuningGoalCents = 2.0;     // a loop within this plays in tune
 constexpr double kNaturalFrames = 3125.0;    // 100 ms: the shortest natural loop where there is room
 constexpr std::size_t kModulationSpan = 125000;  // 4 s: how much of the sustain is read for vibrato and beating
 constexpr double kFastDecayDbPerSecond = 20.0;  // 2 dB in 100 ms: a long loop would pulse
+constexpr double kCycleShare = 0.85;         // a vibrato's rate wanders: a loop this share of its cycle keeps the motion
+constexpr double kLooseTuningCents = 4.0;    // a natural loop this far off may win on a far better seam
+constexpr double kDetunedGainDb = 12.0;      // by this much
 constexpr double kLongSlackDb = 12.0;        // a long loop this much worse than the best is not worth its length
 constexpr double kShortSlackDb = 6.0;        // then the longest this close to the best
 constexpr double kPenaltyPerDb = 2.0;        // score per dB of level or tone mismatch
@@ -215,7 +218,7 @@ Result FindLoops(const float* frames, std::size_t count, const LoopSearchOptions
 
   double cycle = 0.0;
   if (Result r = ModulationCycle(frames, from, to, period, cycle)) return r;
-  double naturalMin = std::max(kNaturalFrames, cycle);
+  double naturalMin = std::max(kNaturalFrames, kCycleShare * cycle);
   if (naturalMin > longest) naturalMin = longest * 0.5;
 
   // The lengths tried, in frames, each a target the loop point moves around:
@@ -403,6 +406,13 @@ Result FindLoops(const float* frames, std::size_t count, const LoopSearchOptions
   for (const Scored& s : found) {
     if (static_cast<double>(len(s)) + 0.5 < naturalMin || (anyTuned && !tuned(s))) continue;
     if (natural == nullptr || s.score < natural->score) natural = &s;
+  }
+  // Where no loop in tune fits (an ensemble whose voices line up only at
+  // places off the mean period), one a little further off with a far better
+  // seam: tuned halfway between it and the attack, both stay within 2 cents.
+  for (const Scored& s : found) {
+    if (static_cast<double>(len(s)) + 0.5 < naturalMin || std::fabs(s.c.tuningCents) > kLooseTuningCents) continue;
+    if (natural != nullptr && s.score < natural->score - kDetunedGainDb) natural = &s;
   }
   // A decay allows no long loop (it would pulse at the loop's rate): where
   // the sustain falls fast and the best long loop is worse than the seam goal

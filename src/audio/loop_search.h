@@ -24,7 +24,7 @@ struct LoopCandidate {
   std::int64_t end = 0;
   // The waveform around loop against the one around end, in dB: the energy
   // of their difference against the energy at end over a few periods, or
-  // the same per frame over the 1 ms each side of the seam if that is worse.
+  // the same per frame over the 2 ms each side of the seam if that is worse.
   double errorDb = 0.0;
   double periods = 0.0;  // the loop's length in periods; 0 when none was given
   // The loop played at 31250 frames per second against the whole number of
