@@ -273,10 +273,11 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
   if (!(period > 0.0) || !(depth <= kMaxUnpitchedDip)) return kOk;  // NaN frames end here too
 
   // The windows must agree on the period within a semitone: a sweeping drum
-  // or noise does not.
+  // or noise does not. A window that found half of it agrees too: where the
+  // fundamental is weak, the second harmonic repeats nearly as well.
   std::size_t agree = 0;
   for (double p : periods) {
-    if (p > 0.0 && std::fabs(std::log2(p / period)) < 1.0 / 12.0) ++agree;
+    if (p > 0.0 && (std::fabs(std::log2(p / period)) < 1.0 / 12.0 || std::fabs(std::log2(2.0 * p / period)) < 1.0 / 12.0)) ++agree;
   }
   if (static_cast<double>(agree) < kAgreement * static_cast<double>(periods.size())) return kOk;
 
