@@ -410,10 +410,12 @@ Result FindLoops(const float* frames, std::size_t count, const LoopSearchOptions
   // Where no loop in tune fits (an ensemble whose voices line up only at
   // places off the mean period), one a little further off with a far better
   // seam: tuned halfway between it and the attack, both stay within 2 cents.
+  const Scored* loose = nullptr;
   for (const Scored& s : found) {
     if (static_cast<double>(len(s)) + 0.5 < naturalMin || std::fabs(s.c.tuningCents) > kLooseTuningCents) continue;
-    if (natural != nullptr && s.score < natural->score - kDetunedGainDb) natural = &s;
+    if (loose == nullptr || s.score < loose->score) loose = &s;
   }
+  if (natural != nullptr && loose != nullptr && loose->score < natural->score - kDetunedGainDb) natural = loose;
   // A decay allows no long loop (it would pulse at the loop's rate): where
   // the sustain falls fast and the best long loop is worse than the seam goal
   // and far worse than the best, the longest whose score is near the best's.

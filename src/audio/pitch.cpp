@@ -199,7 +199,7 @@ std::size_t SteadyStart(const float* frames, std::size_t count) {
   for (std::size_t b = 0; b < count; b += kBlock) peak = std::max(peak, Energy(frames + b, std::min(kBlock, count - b)));
   if (peak <= 0.0) return 0;
   std::size_t b = 0;
-  while (b < count && Energy(frames + b, std::min(kBlock, count - b)) < 0.5 * peak) b += kBlock;
+  while (b < count && Energy(frames + b, std::min(kBlock, count - b)) < 0.25 * peak) b += kBlock;
   // Past the block that comes near the peak, and a little further for the
   // transient of a pluck or a hammer (at most 50 ms at the card's rate).
   const std::size_t start = b + kBlock + std::min<std::size_t>(count / 10, 1563);

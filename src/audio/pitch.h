@@ -20,7 +20,8 @@ struct PitchEstimate {
 };
 
 // The frames from which the sound is steady: past the attack, where the level
-// first comes near its peak. 0 for an empty or silent buffer.
+// first comes within 6 dB of its peak (a swell comes within 3 dB only late).
+// 0 for an empty or silent buffer.
 std::size_t SteadyStart(const float* frames, std::size_t count);
 
 // The fundamental of `frames` (at `rate` frames per second) between 25 Hz and
