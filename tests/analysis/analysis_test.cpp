@@ -121,13 +121,15 @@ TEST(Pitch, FindsTheNoteAndCentsOfEveryShapeAndNothingInNoise) {
 // The classes that fooled a plain YIN: a fundamental above 4 kHz, a missing
 // fundamental (the residue pitch), two stops a fifth apart (the lower one,
 // not their common period an octave below), a weak fundamental under a strong
-// 7th harmonic. Partials as {harmonic, level}, of `hz`.
+// 7th harmonic, a reed's fundamental swelling and fading under a strong
+// octave. Partials as {harmonic, level}, of `hz`.
 TEST(Pitch, NamesThePitchAListenerNames) {
   const struct { const char* name; double hz; std::vector<std::pair<double, double>> partials; double expect; } cases[] = {
       {"4.2 kHz tone", 4200.0, {{1, 1.0}}, 4200.0},
       {"no fundamental", 110.0, {{2, 1.0}, {3, 0.8}, {4, 0.6}, {5, 0.5}, {6, 0.4}, {7, 0.3}}, 110.0},
       {"stops a fifth apart", 110.0, {{2, 1.0}, {4, 0.5}, {6, 0.33}, {8, 0.25}, {10, 0.2}, {3, 0.7}, {9, 0.23}, {15, 0.14}}, 220.0},
       {"weak fundamental", 55.0, {{1, 0.01}, {2, 0.3}, {3, 0.2}, {7, 1.0}, {8, 0.1}}, 55.0},
+      {"fundamental coming and going under the octave", 659.3, {{1, 0.15}, {1.003, 0.1}, {2, 1.0}, {3, 0.08}}, 659.3},
   };
   for (const auto& c : cases) {
     std::vector<float> x(31250);
