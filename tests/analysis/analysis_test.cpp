@@ -230,6 +230,11 @@ TEST(LoopSearch, SeamsContinueTheWaveformOfDriftingTonesAndPlayInTune) {
   ASSERT_TRUE(FindLoops(chorus.data(), chorus.size(), {-1, -1, 31250.0 / 220.25}, found) == kOk && !found.empty());
   const std::int64_t beat = found[0].end - found[0].loop;
   EXPECT_TRUE(std::llabs(beat % 62500 - 31250) > 31250 - 1250 && beat >= 62500 - 1250 && found[0].errorDb < -30.0) << beat;
+  // A fast decay (40 dB/s) allows no long loop: a short one with a clean seam.
+  const std::vector<float> decay = MakeTone(Shape::kSaw, 220.0, {0.0, -200.0, -40.0, 1.0});
+  ASSERT_TRUE(FindLoops(decay.data(), decay.size(), {-1, 28000, 31250.0 / 220.0}, found) == kOk && !found.empty());
+  EXPECT_TRUE(found[0].end - found[0].loop < 3125 && SeamDb(decay, found[0].loop, found[0].end) < -25.0)
+      << found[0].end - found[0].loop << " frames, " << SeamDb(decay, found[0].loop, found[0].end) << " dB";
   // Noise: whatever is found is poor.
   const std::vector<float> noise = MakeTone(Shape::kNoise, 0.0, {});
   ASSERT_EQ(FindLoops(noise.data(), noise.size(), {}, found), kOk);
