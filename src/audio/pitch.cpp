@@ -273,11 +273,13 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
   if (!(period > 0.0) || !(depth <= kMaxUnpitchedDip)) return kOk;  // NaN frames end here too
 
   // The windows must agree on the period within a semitone: a sweeping drum
-  // or noise does not. A window that found half of it agrees too: where the
-  // fundamental is weak, the second harmonic repeats nearly as well.
+  // or noise does not. Where the whole repeats clearly, a window that found
+  // half of it agrees too: under a weak fundamental the second harmonic
+  // repeats nearly as well (a bell or a hit, repeating only loosely, does not).
+  const bool clear = depth < kDipThreshold;
   std::size_t agree = 0;
   for (double p : periods) {
-    if (p > 0.0 && (std::fabs(std::log2(p / period)) < 1.0 / 12.0 || std::fabs(std::log2(2.0 * p / period)) < 1.0 / 12.0)) ++agree;
+    if (p > 0.0 && (std::fabs(std::log2(p / period)) < 1.0 / 12.0 || (clear && std::fabs(std::log2(2.0 * p / period)) < 1.0 / 12.0))) ++agree;
   }
   if (static_cast<double>(agree) < kAgreement * static_cast<double>(periods.size())) return kOk;
 
