@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "base/alloc.h"
@@ -21,11 +22,15 @@ constexpr std::size_t kWindow = 1024;        // integration window of the differ
 constexpr std::size_t kWindows = 10;         // windows spread over the steady part
 constexpr std::size_t kRefineLag = 2560;     // longest lag used to refine the period
 constexpr double kMinHz = 25.0;
-constexpr double kMaxHz = 4000.0;
+constexpr double kMaxHz = 8000.0;           // the card plays fundamentals up to here
 constexpr double kDipThreshold = 0.15;       // normalised difference that counts as a period
 constexpr double kMaxUnpitchedDip = 0.45;    // shallower than this: no period
 constexpr double kAgreement = 0.6;           // share of windows that must agree
 constexpr double kRepeatDepth = 0.05;        // difference against level that still counts as a repeat
+constexpr double kCoherentCents = 6.0;       // a loop this close to the attack is tuned with it
+constexpr double kSubmultipleSlack = 0.05;
+constexpr double kDipSlack = 0.06;           // a first dip this much shallower than twice the deepest is a partial's   // how much shallower a dip at a part of the period may be
+constexpr double kStrongPartial = 0.00316;   // -25 dB against the strongest: a partial that counts
 
 double Energy(const float* x, std::size_t n) {
   double a = 0.0, b = 0.0;
@@ -78,10 +83,18 @@ double PickPeriod(const std::vector<double>& d, std::vector<double>& cm, std::si
     running += d[t];
     cm[t] = running > 0.0 ? d[t] * static_cast<double>(t) / running : 1.0;
   }
+  // The first dip under the threshold that is about as deep as the deepest:
+  // a strong upper partial dips under the threshold at a part of the period
+  // (3/7 of it under a loud 7th harmonic) but far less deep than the period.
+  double deepest = 1.0;
+  for (std::size_t t = minLag; t < maxLag; ++t) deepest = std::min(deepest, cm[t]);
   std::size_t best = 0;
   for (std::size_t t = minLag; t < maxLag; ++t) {
     if (cm[t] < kDipThreshold) {
       while (t + 1 < maxLag && cm[t + 1] < cm[t]) ++t;
+      const double curve = t + 1 < maxLag ? cm[t - 1] - 2.0 * cm[t] + cm[t + 1] : 0.0;
+      const double vertex = curve > 0.0 ? cm[t] - (cm[t - 1] - cm[t + 1]) * (cm[t - 1] - cm[t + 1]) / (8.0 * curve) : cm[t];
+      if (vertex > 2.0 * deepest + kDipSlack) continue;
       best = t;
       break;
     }
@@ -90,6 +103,20 @@ double PickPeriod(const std::vector<double>& d, std::vector<double>& cm, std::si
     best = minLag;
     for (std::size_t t = minLag; t < maxLag; ++t) {
       if (cm[t] < cm[best]) best = t;
+    }
+    // No dip deep enough: the deepest may be a multiple of the period (a weak
+    // fundamental repeats least clearly); a dip nearly as deep at a half or a
+    // third of it is the period.
+    for (std::size_t m = 3; m >= 2; --m) {
+      const std::size_t centre = best / m, reach = 2 + centre / 32;
+      std::size_t at = 0;
+      for (std::size_t t = std::max(minLag + 1, centre > reach ? centre - reach : 0); t <= centre + reach && t + 1 < maxLag; ++t) {
+        if (cm[t] <= cm[t - 1] && cm[t] <= cm[t + 1] && (at == 0 || cm[t] < cm[at])) at = t;
+      }
+      if (at != 0 && cm[at] <= cm[best] + kSubmultipleSlack) {
+        best = at;
+        break;
+      }
     }
   }
   depth = cm[best];
@@ -118,6 +145,52 @@ void BandPass(const float* in, std::size_t n, double cycles, float* out) {
   }
 }
 
+// The power of the partial at `cycles` per frame in n frames under a Hann window.
+double PartialPower(const float* x, std::size_t n, double cycles) {
+  constexpr double kTwoPi = 6.28318530717958647692;
+  double re = 0.0, im = 0.0;
+  double c = 1.0, s = 0.0;  // the partial's phase, turned by one step each frame
+  const double dc = std::cos(kTwoPi * cycles), ds = std::sin(kTwoPi * cycles);
+  const double wc = std::cos(kTwoPi / static_cast<double>(n)), ws = std::sin(kTwoPi / static_cast<double>(n));
+  double w1 = 1.0, w2 = 0.0;  // the window's phase
+  for (std::size_t i = 0; i < n; ++i) {
+    const double v = x[i] * (0.5 - 0.5 * w1);
+    re += v * c;
+    im -= v * s;
+    const double c2 = c * dc - s * ds;
+    s = s * dc + c * ds, c = c2;
+    const double w = w1 * wc - w2 * ws;
+    w2 = w2 * wc + w1 * ws, w1 = w;
+  }
+  return re * re + im * im;
+}
+
+// Stacked stops: two harmonic series a fifth apart share a period an octave
+// below the lower one, which YIN finds; the listener names the lower series.
+// Where the lowest strong partial of the period found is its p-th, and the
+// strong partials its multiples leave out are all multiples of one other q,
+// the sound is two series and the period is that of the p-th partial. A
+// missing fundamental (partials 2, 3, 4, 5...) leaves out no single series.
+std::size_t LowerSeries(const float* x, std::size_t n, double period) {
+  const int top = std::min(16, static_cast<int>(0.45 * period));
+  if (top < 9 || static_cast<double>(n) < 4.0 * period) return 1;
+  double power[17] = {};
+  double strongest = 0.0;
+  for (int h = 1; h <= top; ++h) strongest = std::max(strongest, power[h] = PartialPower(x, n, h / period));
+  int p = 1;
+  while (p <= top && power[p] < kStrongPartial * strongest) ++p;
+  if (p <= 1 || p > top / 2) return 1;
+  int q = 0, rest = 0;
+  for (int h = p + 1; h <= top; ++h) {
+    if (h % p == 0 || power[h] < kStrongPartial * strongest) continue;
+    int a = q, b = h;  // q := gcd(q, h)
+    while (b != 0) a = std::exchange(b, a % b);
+    q = a;
+    ++rest;
+  }
+  return rest >= 2 && q > p && q % p != 0 ? static_cast<std::size_t>(p) : 1;
+}
+
 }  // namespace
 
 std::size_t SteadyStart(const float* frames, std::size_t count) {
@@ -126,7 +199,7 @@ std::size_t SteadyStart(const float* frames, std::size_t count) {
   for (std::size_t b = 0; b < count; b += kBlock) peak = std::max(peak, Energy(frames + b, std::min(kBlock, count - b)));
   if (peak <= 0.0) return 0;
   std::size_t b = 0;
-  while (b < count && Energy(frames + b, std::min(kBlock, count - b)) < 0.5 * peak) b += kBlock;
+  while (b < count && Energy(frames + b, std::min(kBlock, count - b)) < 0.25 * peak) b += kBlock;
   // Past the block that comes near the peak, and a little further for the
   // transient of a pluck or a hammer (at most 50 ms at the card's rate).
   const std::size_t start = b + kBlock + std::min<std::size_t>(count / 10, 1563);
@@ -200,10 +273,13 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
   if (!(period > 0.0) || !(depth <= kMaxUnpitchedDip)) return kOk;  // NaN frames end here too
 
   // The windows must agree on the period within a semitone: a sweeping drum
-  // or noise does not.
+  // or noise does not. Where the whole repeats clearly, a window that found
+  // half of it agrees too: under a weak fundamental the second harmonic
+  // repeats nearly as well (a bell or a hit, repeating only loosely, does not).
+  const bool clear = depth < kDipThreshold;
   std::size_t agree = 0;
   for (double p : periods) {
-    if (p > 0.0 && std::fabs(std::log2(p / period)) < 1.0 / 12.0) ++agree;
+    if (p > 0.0 && (std::fabs(std::log2(p / period)) < 1.0 / 12.0 || (clear && std::fabs(std::log2(2.0 * p / period)) < 1.0 / 12.0))) ++agree;
   }
   if (static_cast<double>(agree) < kAgreement * static_cast<double>(periods.size())) return kOk;
 
@@ -243,12 +319,17 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
     // Vibrato makes the waveform stop repeating at long lags; the period
     // from shorter ones stands then.
     const double level = Energy(x, length) + Energy(x + lag, length);
-    if (!(here <= kRepeatDepth * level) || std::fabs(static_cast<double>(lag) - static_cast<double>(k) * period) > 0.25 * period) {
+    // The dip between whole lags (a high note's period is a few frames, so
+    // the nearest whole lag may sit far up its flank).
+    const double curve = below - 2.0 * here + above;
+    const double deepest = curve > 0.0 ? here - (below - above) * (below - above) / (8.0 * curve) : here;
+    if (!(deepest <= kRepeatDepth * level) || std::fabs(static_cast<double>(lag) - static_cast<double>(k) * period) > 0.25 * period) {
       break;
     }
     period = (static_cast<double>(lag) + ParabolaOffset(below, here, above)) / static_cast<double>(k);
   }
 
+  period /= static_cast<double>(LowerSeries(frames + from, stopAt > from ? std::min<std::size_t>(stopAt - from, 8192) : 0, period));
   out.pitched = true;
   out.frequency = rate / period;
   out.confidence = std::clamp(1.0 - depth, 0.0, 1.0);
@@ -262,20 +343,20 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
 bool ApplyPitch(SampleData& sample, const PitchEstimate& pitch) {
   if (!pitch.pitched || !(pitch.frequency > 0.0)) return false;
   sample.rootNote = pitch.note;
-  sample.transpose = static_cast<std::int8_t>(std::clamp(-std::lround(pitch.cents), -120L, 120L));
+  const double attack = -pitch.cents;  // the transpose that tunes the sound before the loop
+  sample.transpose = static_cast<std::int8_t>(std::clamp(std::round(attack), -120.0, 120.0));
   sample.transposeValid = true;
   if (!sample.loopOn) return true;
-  AutomaticTranspose(sample);
-  // The automatic transpose counts the loop's cycles at the root note's
-  // period; a loop of many cycles of a sound well off that note holds one
-  // cycle more or less than it counts, and the transpose would be off by a
-  // whole cycle's worth. With the pitch known the count is the measured one.
   const double length = static_cast<double>(sample.markers.end) - static_cast<double>(sample.markers.loop);
+  if (!(length > 0.0)) return true;
+  // The loop plays its whole number of periods (counted at the measured
+  // pitch, not at the root note's) in `length` frames. Where that is within
+  // a few cents of the attack, the transpose halfway between tunes both;
+  // otherwise the loop's own, since the sustain is what is heard longest.
   const double rootHz = NoteTable()[sample.rootNote].frequency;
-  const double counted = std::round(length / (kCardRate / std::round(rootHz)));
-  const double measured = std::round(length * pitch.frequency / kCardRate);
-  if (length <= 0.0 || measured < 1.0 || measured == counted) return true;
-  const double t = std::trunc(1200.0 * std::log2(rootHz / (kCardRate * measured / length)));
+  const double cycles = std::max(1.0, std::round(length * pitch.frequency / kCardRate));
+  const double loop = 1200.0 * std::log2(rootHz * length / (kCardRate * cycles));
+  const double t = std::fabs(loop - attack) <= kCoherentCents ? std::round(0.5 * (attack + loop)) : std::trunc(loop);
   sample.transpose = static_cast<std::int8_t>(std::clamp(t, -120.0, 120.0));
   sample.transposeValid = t >= -120.0 && t <= 120.0;
   return true;

@@ -20,7 +20,8 @@ struct PitchEstimate {
 };
 
 // The frames from which the sound is steady: past the attack, where the level
-// first comes near its peak. 0 for an empty or silent buffer.
+// first comes within 6 dB of its peak (a swell comes within 3 dB only late).
+// 0 for an empty or silent buffer.
 std::size_t SteadyStart(const float* frames, std::size_t count);
 
 // The fundamental of `frames` (at `rate` frames per second) between 25 Hz and
@@ -29,9 +30,10 @@ std::size_t SteadyStart(const float* frames, std::size_t count);
 Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEstimate& out);
 
 // Sets rootNote to the note and transpose to correct the deviation (a sample
-// 30 cents flat gets +30), then the automatic transpose when the loop is on,
-// with the loop's cycles counted at the measured period where the automatic
-// transpose's count at the root note's period is off by one or more.
+// 30 cents flat gets +30). With the loop on, the loop's cycles are counted at
+// the measured period: a loop within 6 cents of the attack gets the transpose
+// halfway between the two, so that both play in tune; one further off gets
+// its own, as the automatic transpose would.
 // An unpitched estimate changes nothing; returns whether the sample changed.
 bool ApplyPitch(SampleData& sample, const PitchEstimate& pitch);
 

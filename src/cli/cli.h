@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "audio/loop_search.h"
 #include "card/document.h"
 
 namespace tavrin::cli {
@@ -52,10 +53,16 @@ bool ParseUnsigned(std::string_view text, unsigned long long& out);
 struct AddAnalysis {
   bool detectRoot = false;
   bool findLoop = false;
+  LoopPreference preference = LoopPreference::kNatural;
+  bool crossfadeAuto = false;
   std::int64_t crossfadeFrames = 0;
 };
-// Crossfade lengths: 1 ms to 1 s, in card frames.
-bool ParseCrossfade(std::string_view text, std::int64_t& frames);
+// Crossfade lengths: "auto" or 1 ms to 1 s, in card frames.
+bool ParseCrossfade(std::string_view text, AddAnalysis& want);
+// Takes --detect-root, --find-loop [natural|compact] or --crossfade VALUE at
+// args[i] (moving i past a value it reads). False when args[i] is none of
+// them; `bad` when it is one with a wrong value.
+bool TakeAnalysisOption(const std::vector<std::string_view>& args, std::size_t& i, AddAnalysis& want, bool& bad);
 // Applies --find-loop, --crossfade and --detect-root to an imported sample;
 // what could not be done is said on standard output, after `label`.
 Result ApplyAnalysis(SampleData& s, const AddAnalysis& want, std::string_view label);

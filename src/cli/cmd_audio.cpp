@@ -68,11 +68,34 @@ bool ParseSoundKind(std::string_view flag, SoundType& type) {
 
 }  // namespace
 
-// Crossfade lengths: 1 ms to 1 s, in card frames.
-bool ParseCrossfade(std::string_view text, std::int64_t& frames) {
+// Crossfade lengths: "auto" or 1 ms to 1 s, in card frames.
+bool ParseCrossfade(std::string_view text, AddAnalysis& want) {
+  if (text == "auto") {
+    want.crossfadeAuto = true;
+    return true;
+  }
+  std::int64_t& frames = want.crossfadeFrames;
   unsigned long long ms = 0;
   if (!ParseUnsigned(text, ms) || ms == 0 || ms > 1000) return false;
   frames = static_cast<std::int64_t>(ms) * kCardRate / 1000;
+  return true;
+}
+
+bool TakeAnalysisOption(const std::vector<std::string_view>& args, std::size_t& i, AddAnalysis& want, bool& bad) {
+  const std::string_view a = args[i];
+  const bool hasValue = i + 1 < args.size();
+  if (a == "--detect-root") {
+    want.detectRoot = true;
+  } else if (a == "--find-loop") {
+    want.findLoop = true;
+    if (hasValue && (args[i + 1] == "natural" || args[i + 1] == "compact")) {
+      want.preference = args[++i] == "compact" ? LoopPreference::kCompact : LoopPreference::kNatural;
+    }
+  } else if (a == "--crossfade") {
+    bad = !hasValue || !ParseCrossfade(args[++i], want);
+  } else {
+    return false;
+  }
   return true;
 }
 
@@ -80,13 +103,16 @@ namespace {
 
 // The pitch of a sample and, when asked, its loop candidates (in the region
 // from the end of its attack to its end marker).
-Result Analyze(const SampleData& s, bool loops, PitchEstimate& pitch, std::vector<LoopCandidate>& found) {
+Result Analyze(const SampleData& s, bool loops, LoopPreference preference, PitchEstimate& pitch,
+               std::vector<LoopCandidate>& found) {
   found.clear();
   if (Result r = DetectPitch(s.frames.data(), s.frames.size(), kCardRate, pitch)) return r;
   if (!loops) return kOk;
   LoopSearchOptions options;
   options.to = s.markers.end;
   options.period = pitch.pitched ? kCardRate / pitch.frequency : 0.0;
+  options.preference = preference;
+  options.maxCandidates = 6;
   return FindLoops(s.frames.data(), s.frames.size(), options, found);
 }
 
@@ -97,7 +123,7 @@ Result Analyze(const SampleData& s, bool loops, PitchEstimate& pitch, std::vecto
 Result ApplyAnalysis(SampleData& s, const AddAnalysis& want, std::string_view file) {
   PitchEstimate pitch;
   std::vector<LoopCandidate> found;
-  if (Result r = Analyze(s, want.findLoop, pitch, found)) return r;
+  if (Result r = Analyze(s, want.findLoop, want.preference, pitch, found)) return r;
   const int width = static_cast<int>(file.size());
   if (want.findLoop) {
     if (found.empty()) {
@@ -105,6 +131,7 @@ Result ApplyAnalysis(SampleData& s, const AddAnalysis& want, std::string_view fi
     } else {
       ApplyLoop(s, found.front());
       if (want.crossfadeFrames > 0) CrossfadeLoop(s, want.crossfadeFrames);
+      if (want.crossfadeAuto) CrossfadeLoopAuto(s);
       AutomaticTranspose(s);  // as the import does for a file's loop
     }
   }
@@ -144,7 +171,7 @@ int AddSounds(std::string_view cardPath, std::vector<Sound>& sounds) {
 
 int CmdAdd(const Args& args) {
   constexpr const char* kUsage =
-      "add CARD.qz (--multi NAME FILE... | --drum NAME FILE) [--keep-going] [--detect-root] [--find-loop [--crossfade MS]]";
+      "add CARD.qz (--multi NAME FILE... | --drum NAME FILE) [--keep-going] [--detect-root] [--find-loop [natural|compact] [--crossfade auto|MS]]";
   for (std::string_view a : args) {
     if (a == "--from" || a == "--drums") return AddInstrument(args);
   }
@@ -156,12 +183,8 @@ int CmdAdd(const Args& args) {
     const std::string_view a = args[i];
     if (a == "--keep-going") {
       keepGoing = true;
-    } else if (a == "--detect-root") {
-      want.detectRoot = true;
-    } else if (a == "--find-loop") {
-      want.findLoop = true;
-    } else if (a == "--crossfade") {
-      if (i + 1 >= args.size() || !ParseCrossfade(args[++i], want.crossfadeFrames)) return Usage(kUsage);
+    } else if (bool bad = false; TakeAnalysisOption(args, i, want, bad)) {
+      if (bad) return Usage(kUsage);
     } else if (rest.size() != 1 && a.starts_with("--")) {
       return Usage(kUsage);
     } else if (TryPushBack(rest, a) != kOk) {
@@ -171,7 +194,7 @@ int CmdAdd(const Args& args) {
   SoundType type = SoundType::Multisound;
   if (rest.size() < 4 || !ParseSoundKind(rest[1], type)) return Usage(kUsage);
   if (type == SoundType::Drumsound && rest.size() != 4) return Usage(kUsage);
-  if (want.crossfadeFrames > 0 && !want.findLoop) return Usage(kUsage);
+  if ((want.crossfadeFrames > 0 || want.crossfadeAuto) && !want.findLoop) return Usage(kUsage);
   if (want.detectRoot && type == SoundType::Drumsound) {
     Fail("add", "--detect-root is for Multisounds; the card keeps no root note for a Drumsound");
     return 2;
@@ -277,13 +300,14 @@ int CmdAnalyze(const Args& args) {
   const SampleData& s = sound.samples.front();
   PitchEstimate pitch;
   std::vector<LoopCandidate> found;
-  if (Result r = Analyze(s, true, pitch, found)) return Fail(path, FileErrorText(r));
+  if (Result r = Analyze(s, true, LoopPreference::kNatural, pitch, found)) return Fail(path, FileErrorText(r));
+  const std::size_t attackEnd = SteadyStart(s.frames.data(), s.frames.size());
   const Utf8View name = NoteName(pitch.note);
   if (json) {
     std::printf("{\n  \"file\": ");
     WriteJsonString(stdout, path);
-    std::printf(",\n  \"frames\": %lld,\n  \"rate\": %u,\n  \"pitch\": ", static_cast<long long>(s.frameCount()),
-                static_cast<unsigned>(kCardRate));
+    std::printf(",\n  \"frames\": %lld,\n  \"rate\": %u,\n  \"attackEnd\": %zu,\n  \"pitch\": ",
+                static_cast<long long>(s.frameCount()), static_cast<unsigned>(kCardRate), attackEnd);
     if (pitch.pitched) {
       std::printf("{\"pitched\": true, \"frequency\": %.3f, \"note\": %u, \"noteName\": ", pitch.frequency,
                   static_cast<unsigned>(pitch.note));
@@ -295,9 +319,11 @@ int CmdAnalyze(const Args& args) {
     std::printf(",\n  \"loops\": [");
     for (std::size_t i = 0; i < found.size(); ++i) {
       const LoopCandidate& c = found[i];
-      std::printf("%s\n    {\"loop\": %lld, \"end\": %lld, \"length\": %lld, \"periods\": %.2f, \"seamErrorDb\": %.1f}",
+      std::printf("%s\n    {\"loop\": %lld, \"end\": %lld, \"length\": %lld, \"lengthMs\": %.1f, \"periods\": %.2f, "
+                  "\"seamErrorDb\": %.1f, \"tuningCents\": %.2f, \"kind\": \"%s\"}",
                   i == 0 ? "" : ",", static_cast<long long>(c.loop), static_cast<long long>(c.end),
-                  static_cast<long long>(c.end - c.loop), c.periods, c.errorDb);
+                  static_cast<long long>(c.end - c.loop), c.lengthMs, c.periods, c.errorDb, c.tuningCents,
+                  c.kind == LoopPreference::kCompact ? "compact" : "natural");
     }
     std::printf("%s]\n}\n", found.empty() ? "" : "\n  ");
     return 0;
@@ -311,12 +337,14 @@ int CmdAnalyze(const Args& args) {
   if (found.empty()) {
     std::printf("loops: none found\n");
   } else {
-    std::printf("loops, in frames at %u Hz (the first is the one --find-loop takes):\n", static_cast<unsigned>(kCardRate));
+    std::printf("loops, in frames at %u Hz (the first is the one --find-loop takes, the first compact one\n"
+                "--find-loop compact):\n", static_cast<unsigned>(kCardRate));
   }
   for (const LoopCandidate& c : found) {
-    std::printf("  loop %lld end %lld: %lld frames", static_cast<long long>(c.loop), static_cast<long long>(c.end),
-                static_cast<long long>(c.end - c.loop));
-    if (c.periods > 0.0) std::printf(", %.2f periods", c.periods);
+    std::printf("  %-7s loop %lld end %lld: %lld frames, %.1f ms", c.kind == LoopPreference::kCompact ? "compact" : "natural",
+                static_cast<long long>(c.loop), static_cast<long long>(c.end), static_cast<long long>(c.end - c.loop),
+                c.lengthMs);
+    if (c.periods > 0.0) std::printf(", %.2f periods, tuning %+.2f cents", c.periods, c.tuningCents);
     std::printf(", seam error %.1f dB\n", c.errorDb);
   }
   return 0;

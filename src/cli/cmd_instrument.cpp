@@ -196,7 +196,7 @@ int CmdInstruments(const Args& args) {
 int AddInstrument(const Args& args) {
   constexpr const char* kUsage =
       "add CARD.qz (--multi NAME | --drums) --from FILE.sf2|FILE.sfz [--preset BANK:PROG | --preset NAME | "
-      "--instrument NAME] [--velocity V] [--keys LO-HI] [--detect-root] [--find-loop [--crossfade MS]]";
+      "--instrument NAME] [--velocity V] [--keys LO-HI] [--detect-root] [--find-loop [natural|compact] [--crossfade auto|MS]]";
   std::string_view cardPath, name, from, preset, instrument, keys;
   bool drums = false;
   unsigned long long velocity = 100;
@@ -206,12 +206,8 @@ int AddInstrument(const Args& args) {
     const bool hasValue = i + 1 < args.size();
     if (a == "--drums") {
       drums = true;
-    } else if (a == "--detect-root") {
-      want.detectRoot = true;
-    } else if (a == "--find-loop") {
-      want.findLoop = true;
-    } else if (a == "--crossfade" && hasValue) {
-      if (!ParseCrossfade(args[++i], want.crossfadeFrames)) return Usage(kUsage);
+    } else if (bool bad = false; TakeAnalysisOption(args, i, want, bad)) {
+      if (bad) return Usage(kUsage);
     } else if (a == "--velocity" && hasValue) {
       if (!ParseUnsigned(args[++i], velocity) || velocity > 127) return Usage(kUsage);
     } else if ((a == "--multi" || a == "--from" || a == "--preset" || a == "--instrument" || a == "--keys") && hasValue) {
@@ -229,7 +225,7 @@ int AddInstrument(const Args& args) {
   if (cardPath.empty() || from.empty() || drums == !name.empty() || (!preset.empty() && !instrument.empty()) ||
       (sfz && (!preset.empty() || !instrument.empty() || drums)) || (!sfz && preset.empty() && instrument.empty()) ||
       (drums && (keys.empty() || !ParseKeys(keys, loKey, hiKey) || preset.empty())) || (!drums && !keys.empty()) ||
-      (want.crossfadeFrames > 0 && !want.findLoop)) {
+      ((want.crossfadeFrames > 0 || want.crossfadeAuto) && !want.findLoop)) {
     return Usage(kUsage);
   }
   if (want.detectRoot && drums) {

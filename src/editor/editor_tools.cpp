@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "audio/loop_search.h"
 #include "audio/pitch.h"
-#include "audio/seam.h"
 #include "base/alloc.h"
 #include "editor/waveform_zoom.h"
 

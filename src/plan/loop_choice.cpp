@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::int64_t kNaturalFrames = kCardRate / 10;  // 100 ms
 constexpr std::size_t kTries = 8;                          // candidates measured in full
+constexpr std::int64_t kPitchWindowFrames = 8192;          // the shortest stretch a loop's pitch is measured over
 constexpr double kSeamMarginDb = 1.0;                      // aimed below the goal
 constexpr double kCrossfadeMs[] = {5.0, 10.0, 20.0, 40.0, 80.0};
 
@@ -132,9 +133,12 @@ Result ChooseLoop(const SampleData& s, std::int64_t earliest, std::int64_t from,
       }
       if (!smooth) continue;
     }
-    // The tuning against the pitch of the loop itself, where it has one.
+    // The tuning against the pitch of the sound where the loop lies: over
+    // the loop, and at least a quarter second from Loop on, since a loop of
+    // a few periods is too short to measure a pitch to a cent.
     Pitch own;
-    if (Result r = MeasurePitch(s, c.loop, c.end, own)) return r;
+    const std::int64_t measured = std::min(s.frameCount(), std::max(c.end, c.loop + kPitchWindowFrames));
+    if (Result r = MeasurePitch(s, c.loop, measured, own)) return r;
     // (an octave slip on a short stretch is the measurement's, not the loop's)
     const bool near = own.pitched && std::fabs(1200.0 * std::log2(own.frequency / frequency)) < 100.0;
     pick.cents = GridCents(c.end - c.loop, near ? own.frequency : frequency);

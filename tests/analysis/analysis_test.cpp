@@ -118,6 +118,29 @@ TEST(Pitch, FindsTheNoteAndCentsOfEveryShapeAndNothingInNoise) {
   EXPECT_TRUE(p.pitched && p.note == 69 && std::fabs(p.cents) < 3.0) << p.frequency;
 }
 
+// The classes that fooled a plain YIN: a fundamental above 4 kHz, a missing
+// fundamental (the residue pitch), two stops a fifth apart (the lower one,
+// not their common period an octave below), a weak fundamental under a strong
+// 7th harmonic, a reed's fundamental swelling and fading under a strong
+// octave. Partials as {harmonic, level}, of `hz`.
+TEST(Pitch, NamesThePitchAListenerNames) {
+  const struct { const char* name; double hz; std::vector<std::pair<double, double>> partials; double expect; } cases[] = {
+      {"4.2 kHz tone", 4200.0, {{1, 1.0}}, 4200.0},
+      {"no fundamental", 110.0, {{2, 1.0}, {3, 0.8}, {4, 0.6}, {5, 0.5}, {6, 0.4}, {7, 0.3}}, 110.0},
+      {"stops a fifth apart", 110.0, {{2, 1.0}, {4, 0.5}, {6, 0.33}, {8, 0.25}, {10, 0.2}, {3, 0.7}, {9, 0.23}, {15, 0.14}}, 220.0},
+      {"weak fundamental", 55.0, {{1, 0.01}, {2, 0.3}, {3, 0.2}, {7, 1.0}, {8, 0.1}}, 55.0},
+      {"fundamental coming and going under the octave", 659.3, {{1, 0.15}, {1.003, 0.1}, {2, 1.0}, {3, 0.08}}, 659.3},
+  };
+  for (const auto& c : cases) {
+    std::vector<float> x(31250);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      for (const auto& [k, a] : c.partials) x[i] += static_cast<float>(0.2 * a * std::sin(6.283185307179586 * k * c.hz * i / 31250.0 + k));
+    }
+    const PitchEstimate p = Detect(x);
+    EXPECT_TRUE(p.pitched && std::fabs(1200.0 * std::log2(p.frequency / c.expect)) < 3.0) << c.name << ": " << p.frequency;
+  }
+}
+
 // A tone 30 cents flat gets +30; with the loop on, the loop's length decides:
 // 100 frames as the automatic transpose has it; 34 periods of the flat tone
 // (where it counts 35 cycles of A3) from the measured period; unpitched
@@ -149,31 +172,71 @@ double ErrorDb(const std::vector<float>& x, const float* a, const float* b) {
 // Looped playback after the seam against the sample's own continuation.
 double SeamDb(const std::vector<float>& x, std::int64_t loop, std::int64_t end) { return ErrorDb(x, &x[loop], &x[end]); }
 
-TEST(LoopSearch, SeamsContinueTheWaveformOfDriftingTones) {
-  const struct { Shape shape; double vibrato, limitDb; } cases[] = {
-      {Shape::kSine, 0.0, -40.0}, {Shape::kSaw, 0.0, -40.0}, {Shape::kSine, 20.0, -30.0}, {Shape::kSaw, 20.0, -30.0}};
+// Both picks: natural first (100 ms or more), compact second, each within 2
+// cents of a whole number of periods and with a seam that continues the
+// waveform (a chorus that lines up only off its mean period: within 4 cents);
+// after ApplyLoop and ApplyPitch the attack and the loop both play
+// within 3 cents of the note. Sine, saw, a reed (square), a chorus (two saws
+// 2 Hz apart about the note) and a breathy flute (vibrato, noise at -20 dB).
+TEST(LoopSearch, SeamsContinueTheWaveformOfDriftingTonesAndPlayInTune) {
+  const struct { Shape shape; double vibrato, noiseDb, limitDb; bool chorus; } cases[] = {
+      {Shape::kSine, 0.0, -200.0, -40.0, false}, {Shape::kSaw, 0.0, -200.0, -34.0, false}, {Shape::kSine, 20.0, -200.0, -30.0, false},
+      {Shape::kSaw, 20.0, -200.0, -30.0, false}, {Shape::kSquare, 10.0, -200.0, -30.0, false}, {Shape::kSine, 10.0, -30.0, -25.0, false},
+      {Shape::kSaw, 0.0, -200.0, -12.0, true}, {Shape::kSine, 15.0, -20.0, -15.0, false}};
   std::uint64_t random = 99;
+  int inTune = 0, count = 0;
   for (const auto& c : cases) {
-    double worst = -200.0, naiveWorst = -200.0;
-    for (int note = 28; note <= 96; note += 4) {
+    double worst = -200.0, naiveWorst = -200.0, worstTune = 0.0;
+    for (int note = 28 + static_cast<int>(&c - cases) % 3; note <= 96; note += 6) {
       const double hz = NoteHz(note + Uniform(random) * 0.9 - 0.45);
-      const std::vector<float> x = MakeTone(c.shape, hz, {c.vibrato, -200.0, -0.1, 1.5});  // slow: 1 dB in 10 s
+      SampleData s;
+      s.frames = MakeTone(c.shape, hz - (c.chorus ? 1.0 : 0.0), {c.vibrato, c.noiseDb, -0.1, 1.5});  // slow: 1 dB in 10 s
+      if (c.chorus) {
+        const std::vector<float> voice = MakeTone(c.shape, hz + 1.0, {c.vibrato, c.noiseDb, -0.1, 1.5}, 7);
+        for (std::size_t i = 0; i < voice.size(); ++i) s.frames[i] += voice[i];
+      }
+      const std::vector<float>& x = s.frames;
       LoopSearchOptions search{-1, static_cast<std::int64_t>(x.size()) - 3000, 31250.0 / hz};  // room to measure past end
       std::vector<LoopCandidate> found;
       ASSERT_TRUE(FindLoops(x.data(), x.size(), search, found) == kOk && !found.empty());
-      const LoopCandidate& best = found.front();
-      EXPECT_TRUE(best.end <= search.to && best.loop < best.end && SeamDb(x, best.loop, best.end) <= c.limitDb) << note;
-      worst = std::max(worst, SeamDb(x, best.loop, best.end));
-      for (std::size_t i = 2; i < found.size(); ++i) EXPECT_LE(found[i - 1].errorDb, found[i].errorDb);  // after the first, by score
-      naiveWorst = std::max(naiveWorst, SeamDb(x, best.end - std::lround(31250.0 / hz), best.end));
+      EXPECT_TRUE(found[0].kind == LoopPreference::kNatural && found[0].end - found[0].loop >= 3125) << note;
+      auto compact = std::find_if(found.begin(), found.end(), [](const LoopCandidate& l) { return l.kind == LoopPreference::kCompact; });
+      if (compact == found.end()) compact = found.begin();  // the natural pick is the shortest too
+      EXPECT_LE(compact->end - compact->loop, found[0].end - found[0].loop);
+      for (const LoopCandidate& l : {found[0], *compact}) {
+        EXPECT_TRUE(l.end <= search.to && l.loop < l.end && SeamDb(x, l.loop, l.end) <= c.limitDb && std::fabs(l.tuningCents) <= (c.chorus ? 4.0 : 2.0))
+            << note << " " << SeamDb(x, l.loop, l.end) << " dB " << l.tuningCents << " cents";
+        worst = std::max(worst, SeamDb(x, l.loop, l.end));
+      }
+      naiveWorst = std::max(naiveWorst, SeamDb(x, found[0].end - std::lround(31250.0 / hz), found[0].end));
+      // As add --find-loop --detect-root does it.
+      ApplyLoop(s, found[0]);
+      ASSERT_TRUE(ApplyPitch(s, Detect(x)));
+      const double root = NoteHz(s.rootNote), length = static_cast<double>(s.markers.end - s.markers.loop);
+      const double attack = 1200.0 * std::log2(hz / root) + s.transpose;
+      const double loop = 1200.0 * std::log2(31250.0 * std::round(length * hz / 31250.0) / length / root) + s.transpose;
+      worstTune = std::max({worstTune, std::fabs(attack), std::fabs(loop)});
+      inTune += std::fabs(attack) <= 3.0 && std::fabs(loop) <= 3.0, ++count;
     }
-    std::printf("shape %d vibrato %2.0f: worst seam %.1f dB, naive %.1f dB\n", int(c.shape), c.vibrato, worst, naiveWorst);
+    std::printf("shape %d vibrato %2.0f: worst seam %.1f dB, naive %.1f dB; worst tuning %.2f cents\n", int(c.shape), c.vibrato,
+                worst, naiveWorst, worstTune);
   }
-  // A pure tone of 50 frames a period repeats after every one: the first loop is short; noise finds no good one.
-  const std::vector<float> x = MakeTone(Shape::kSine, 31250.0 / 50.0, {}), noise = MakeTone(Shape::kNoise, 0.0, {});
+  EXPECT_EQ(inTune, count);
+  // A chorus beating at 0.5 Hz: the natural loop holds a whole beat (2 s).
+  std::vector<float> chorus = MakeTone(Shape::kSaw, 220.0, {0.0, -200.0, 0.0, 5.0});
+  const std::vector<float> voice = MakeTone(Shape::kSaw, 220.5, {0.0, -200.0, 0.0, 5.0});
+  for (std::size_t i = 0; i < chorus.size(); ++i) chorus[i] += voice[i];
   std::vector<LoopCandidate> found;
-  ASSERT_TRUE(FindLoops(x.data(), x.size(), {-1, -1, 50.0}, found) == kOk && !found.empty());
-  EXPECT_TRUE(found.front().end - found.front().loop <= 100 && std::fabs(found.front().periods - std::round(found.front().periods)) < 0.01);
+  ASSERT_TRUE(FindLoops(chorus.data(), chorus.size(), {-1, -1, 31250.0 / 220.25}, found) == kOk && !found.empty());
+  const std::int64_t beat = found[0].end - found[0].loop;
+  EXPECT_TRUE(std::llabs(beat % 62500 - 31250) > 31250 - 1250 && beat >= 62500 - 1250 && found[0].errorDb < -30.0) << beat;
+  // A fast decay (40 dB/s) allows no long loop: a short one with a clean seam.
+  const std::vector<float> decay = MakeTone(Shape::kSaw, 220.0, {0.0, -200.0, -40.0, 1.0});
+  ASSERT_TRUE(FindLoops(decay.data(), decay.size(), {-1, 28000, 31250.0 / 220.0}, found) == kOk && !found.empty());
+  EXPECT_TRUE(found[0].end - found[0].loop < 3125 && SeamDb(decay, found[0].loop, found[0].end) < -25.0)
+      << found[0].end - found[0].loop << " frames, " << SeamDb(decay, found[0].loop, found[0].end) << " dB";
+  // Noise: whatever is found is poor.
+  const std::vector<float> noise = MakeTone(Shape::kNoise, 0.0, {});
   ASSERT_EQ(FindLoops(noise.data(), noise.size(), {}, found), kOk);
   for (const LoopCandidate& c : found) EXPECT_GT(c.errorDb, -20.0);
 }
@@ -202,7 +265,24 @@ TEST(LoopSearch, CrossfadeSmoothsBadSeamsHoldsTheLevelAndTouchesNothingElse) {
     double before = 0.0, after = 0.0;
     for (std::int64_t i = kEnd - kFade; i < kEnd; ++i) before += x[i] * x[i], after += s.frames[i] * s.frames[i];
     EXPECT_NEAR(10.0 * std::log10(after / before), 0.0, 1.0) << c.note;
+    // Auto: a seam worse than -30 dB gets the shortest fade that brings it under -35 dB; a good one none.
+    SampleData a;
+    a.frames = x;
+    ApplyLoop(a, {loop, kEnd, 0.0, 1.0});
+    const double naive = LoopSeamDb(a);
+    const std::int64_t n = CrossfadeLoopAuto(a);
+    EXPECT_TRUE(naive <= -30.0 ? n == 0 : n > 0 && n < kFade * 4) << c.note << " " << naive << " " << n;
+    if (n > 0) {
+      SampleData shorter = s;
+      shorter.frames = x;
+      EXPECT_TRUE(LoopSeamDb(a) <= -35.0 || n == std::min(loop, kEnd - loop)) << c.note << " " << LoopSeamDb(a);  // or the longest
+      EXPECT_GT(CrossfadeLoop(shorter, n * 3 / 4) < n ? LoopSeamDb(shorter) : 0.0, -35.0);
+    }
   }
+  SampleData good;
+  good.frames = MakeTone(Shape::kSine, 31250.0 / 50.0, {});
+  ApplyLoop(good, {10000, 12000, 0.0, 40.0});
+  EXPECT_EQ(CrossfadeLoopAuto(good), 0);
 }
 
 #ifdef TAVRIN_CLI_PATH
@@ -218,26 +298,31 @@ TEST(AnalysisCommands, AddAppliesPitchAndLoopOnlyWhenAskedAnalyzeReportsThem) {
   };
   ASSERT_EQ(tavrin("add c.qz --multi Plain tone.wav").status, 0);
   ASSERT_EQ(tavrin("add c.qz --multi Tone tone.wav --detect-root --find-loop --crossfade 20").status, 0);
+  ASSERT_EQ(tavrin("add c.qz --multi Compact tone.wav --find-loop compact --crossfade auto").status, 0);
   ASSERT_EQ(tavrin("add c.qz --drum Drum tone.wav --find-loop").status, 0);
   const CommandRun unpitched = tavrin("add c.qz --multi Noise noise.wav --detect-root");
   EXPECT_NE(unpitched.out.find("no pitch found"), std::string::npos) << unpitched.out;
   for (const char* refused : {"--drum D tone.wav --detect-root", "--multi M tone.wav --crossfade 20",
-                              "--multi M tone.wav --find-loop --crossfade 0", "--multi M tone.wav --find-loop --crossfade"}) {
+                              "--multi M tone.wav --find-loop --crossfade 0", "--multi M tone.wav --find-loop --crossfade",
+                              "--multi M tone.wav --crossfade auto"}) {
     EXPECT_EQ(tavrin(std::string("add c.qz ") + refused).status, 2) << refused;
   }
   CardDocument doc;
   ASSERT_EQ(LoadCardFile(dir.File("c.qz"), doc), kOk);
-  ASSERT_EQ(doc.multisounds.size(), 3u);
+  ASSERT_EQ(doc.multisounds.size(), 4u);
   const SampleData& plain = doc.multisounds[0].samples.at(0);
   const SampleData& s = doc.multisounds[1].samples.at(0);
-  EXPECT_TRUE(plain.rootNote == 12 && !plain.loopOn && doc.multisounds[2].samples.at(0).rootNote == 12);
+  EXPECT_TRUE(plain.rootNote == 12 && !plain.loopOn && doc.multisounds[3].samples.at(0).rootNote == 12);
+  const SampleData& compact = doc.multisounds[2].samples.at(0);
+  EXPECT_TRUE(compact.loopOn && compact.markers.end - compact.markers.loop < s.markers.end - s.markers.loop);
   EXPECT_TRUE(s.rootNote == 69 && std::abs(s.transpose - 30) <= 1) << int{s.transpose};
   EXPECT_TRUE(s.loopOn && s.loopFlags == LoopFlags::kForward && s.markers.loop > 0 && s.markers.loop < s.markers.end);
   EXPECT_NE(tavrin("info c.qz --json").out.find("\"rootNote\": 69"), std::string::npos);
   const SampleData& drum = doc.drumsounds.at(0).samples.at(0);  // not the import's 5 frames at the end
   EXPECT_TRUE(drum.loopOn && drum.markers.end - drum.markers.loop > 5);
   const CommandRun r = tavrin("analyze tone.wav --json");
-  for (const char* part : {"\"pitched\": true", "\"note\": 69", "\"noteName\": \"A4\"", "\"cents\": -30.", "\"seamErrorDb\": -"}) {
+  for (const char* part : {"\"pitched\": true", "\"note\": 69", "\"noteName\": \"A4\"", "\"cents\": -30.", "\"seamErrorDb\": -",
+                           "\"kind\": \"natural\"", "\"kind\": \"compact\"", "\"tuningCents\": "}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part << " in " << r.out;
   }
   EXPECT_NE(tavrin("analyze noise.wav").out.find("pitch: none found"), std::string::npos);

@@ -246,7 +246,11 @@ TEST(EditorTools, EachToolChangesTheSoundAsSaidAndUndoes) {
   const Row rows[] = {
       {"find loop", nullptr, findLoop, loopIs(listed[0])},
       {"find loop again", [&](EditorModel& m) { findLoop(m); }, findLoop, loopIs(listed[1])},
-      {"crossfade", [&](EditorModel& m) { findLoop(m); }, [](EditorModel& m) { return CrossfadeCurrentLoop(m, 3); },
+      {"crossfade",
+       [](EditorModel& m) {  // a loop point in the attack: the two sides differ
+         m.working.samples[0].markers = {0, 0, 1000, 20000};
+         m.working.samples[0].loopFlags = LoopFlags::kForward;
+       }, [](EditorModel& m) { return CrossfadeCurrentLoop(m, 3); },
        [](const Sound& b, const Sound& a) {
          const std::int64_t end = a.samples[0].markers.end;
          int changed = 0;

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "audio/loop_search.h"
-#include "audio/seam.h"
 #include "editor/editor_tools.h"
 #include "editor/waveform_geometry.h"
 #include "editor/waveform_pyramid.h"
