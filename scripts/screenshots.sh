@@ -44,10 +44,11 @@ import math, struct, sys
 def wav(path, note, seconds, loop_periods):
     rate, freq = 31250, 440.0 * 2 ** ((note - 69) / 12)
     n = int(rate * seconds)
-    frames = [int(20000 * math.exp(-3 * i / n) * (math.sin(2 * math.pi * freq * i / rate)
+    # A quick decay to a steady sustain, looped before its last five periods.
+    frames = [int(20000 * (0.6 + 0.4 * math.exp(-8 * i / n)) * (math.sin(2 * math.pi * freq * i / rate)
               + 0.3 * math.sin(6 * math.pi * freq * i / rate))) for i in range(n)]
     period = rate / freq
-    end = n - 1
+    end = int(n - 1 - 5 * period)
     start = int(round(end - loop_periods * period))
     data = struct.pack('<%dh' % n, *frames)
     fmt = struct.pack('<HHIIHH', 1, 1, rate, rate * 2, 2, 16)
@@ -112,7 +113,7 @@ sleep 0.5
 # and 170..320, first row at y 56 of the client area): the Multisound with
 # its first, looped sample selected and zoomed to its loop ("Zoom to Loop"
 # at x 500..610, y 10..33 of the 1000 x 600 client area, which ends where
-# the window ends), then the Drumsound. Alt+F4 closes it.
+# the window ends) beside its seam, then the Drumsound. Alt+F4 closes it.
 client_top=$((main_y + main_h - 486))
 editor_shot() {
   xdotool mousemove $((main_x + $1)) $((client_top + 64)) click --repeat 2 --delay 100 1
@@ -122,6 +123,8 @@ editor_shot() {
   if [ -n "${4:-}" ]; then
     eval "$(xdotool getwindowgeometry --shell "$editor")"
     xdotool mousemove $((X + (WIDTH - 1000) / 2 + 555)) $((Y + HEIGHT - 600 + 21)) click 1
+    # The seam view (x 500..990, y 66..256) three notches wider: a few periods.
+    xdotool mousemove $((X + (WIDTH - 1000) / 2 + 745)) $((Y + HEIGHT - 600 + 160)) click --repeat 3 --delay 100 5
     # The cursor over the waveform shows its frame and time.
     xdotool mousemove $((X + (WIDTH - 1000) / 2 + 300)) $((Y + HEIGHT - 600 + 120))
     sleep 1

@@ -31,6 +31,7 @@ struct SeamState {
   std::int64_t half = kSeamHalfFrames;
   SeamView view;
   bool shown = false;
+  bool loopOff = false;
 };
 
 SeamState* StateOf(HWND hwnd) { return reinterpret_cast<SeamState*>(GetWindowLongPtrW(hwnd, 0)); }
@@ -43,9 +44,9 @@ Gdiplus::Color SysColour(int index) {
 
 void Update(HWND hwnd, SeamState& s) {
   s.shown = false;
-  if (s.sample && BuildSeamView(*s.sample, s.half, s.period, s.view, s.shown) != kOk) s.shown = false;
+  if (s.sample && !s.loopOff && BuildSeamView(*s.sample, s.half, s.period, s.view, s.shown) != kOk) s.shown = false;
   wchar_t text[64];
-  SeamErrorText(s.shown, s.view.errorDb, text, 64);
+  SeamErrorText(s.shown, s.view.errorDb, text, 64, s.loopOff);
   SetWindowTextW(hwnd, text);
   InvalidateRect(hwnd, nullptr, FALSE);
 }
@@ -58,8 +59,10 @@ void MeasurePitch(SeamState& s) {
     s.period = kCardRate / pitch.frequency;
 }
 
+// The frames [from, to) as lines, broken where a frame is NaN; each within
+// `peak` of the centre.
 void AddChain(Gdiplus::GraphicsPath& path, const std::vector<float>& frames, std::size_t from, std::size_t to,
-              float left, float step, float centre, float amplitude) {
+              float left, float step, float centre, float amplitude, float peak) {
   std::vector<Gdiplus::PointF> points;
   const auto flush = [&] {
     if (points.size() >= 2) {
@@ -69,12 +72,12 @@ void AddChain(Gdiplus::GraphicsPath& path, const std::vector<float>& frames, std
     points.clear();
   };
   for (std::size_t k = from; k < to && k < frames.size(); ++k) {
-    const float f = frames[k];
+    const float f = std::clamp(frames[k], -peak, peak);
     if (f != f) {  // past the sample's end
       flush();
       continue;
     }
-    points.emplace_back(left + (static_cast<float>(k) + 0.5f) * step, centre - amplitude * std::clamp(f, -1.0f, 1.0f));
+    points.emplace_back(left + (static_cast<float>(k) + 0.5f) * step, centre - amplitude * f);
   }
   flush();
 }
@@ -111,19 +114,27 @@ void Paint(HWND hwnd, SeamState& s, HDC target) {
   g.DrawLine(&thin, left, centre, left + width, centre);
   Gdiplus::StringFormat format;
   format.SetFormatFlags(Gdiplus::StringFormatFlagsNoWrap);
-  wchar_t span[32];
-  std::swprintf(span, 32, L"\u00B1%.1f ms", static_cast<double>(s.half) * 1000.0 / kCardRate);
+  // The frames shown fill the height: a seam late in a decay is as plain
+  // as one at full level.
+  float peak = 0.0f;
+  if (s.shown)
+    for (const std::vector<float>* f : {&s.view.played, &s.view.continuation})
+      for (float x : *f) peak = std::fabs(x) > peak ? std::fabs(x) : peak;  // NaN compares false
+  peak = std::clamp(peak / 0.9f, 0.001f, 1.0f);
+  wchar_t span[48];
+  std::swprintf(span, 48, peak >= 0.95f ? L"\u00B1%.1f ms" : peak > 0.1f ? L"\u00B1%.1f ms, \u00D7%.1f" : L"\u00B1%.1f ms, \u00D7%.0f",
+                static_cast<double>(s.half) * 1000.0 / kCardRate, 1.0 / peak);
   if (!s.shown) {
     g.DrawString(span, -1, &font, Gdiplus::PointF(3.0f, 1.0f), &format, &textBrush);
   } else {
     const std::size_t n = s.view.played.size();
     const float step = width / static_cast<float>(n);
-    const float amplitude = (height - 4.0f) / 2.0f;
+    const float amplitude = (height - 4.0f) / 2.0f / peak;
     const float seamX = std::floor(left + static_cast<float>(s.view.seam) * step);
     g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
     Gdiplus::GraphicsPath own, played;
-    AddChain(own, s.view.continuation, s.view.seam > 0 ? s.view.seam - 1 : 0, n, left, step, centre, amplitude);
-    AddChain(played, s.view.played, 0, n, left, step, centre, amplitude);
+    AddChain(own, s.view.continuation, s.view.seam > 0 ? s.view.seam - 1 : 0, n, left, step, centre, amplitude, peak);
+    AddChain(played, s.view.played, 0, n, left, step, centre, amplitude, peak);
     Gdiplus::Pen faint(Gdiplus::Color(kContinuationArgb), 2.0f);
     Gdiplus::Pen wave(Gdiplus::Color(kWaveformArgb), 1.5f);
     g.DrawPath(&faint, &own);
@@ -132,7 +143,7 @@ void Paint(HWND hwnd, SeamState& s, HDC target) {
     if (step >= kPointsFrom) {
       Gdiplus::SolidBrush dot{Gdiplus::Color(kWaveformArgb)};
       for (std::size_t k = 0; k < n; ++k) {
-        const float y = centre - amplitude * std::clamp(s.view.played[k], -1.0f, 1.0f);
+        const float y = centre - amplitude * std::clamp(s.view.played[k], -peak, peak);
         g.FillRectangle(&dot, left + (static_cast<float>(k) + 0.5f) * step - 1.5f, y - 1.5f, 4.0f, 4.0f);
       }
     }
@@ -167,7 +178,8 @@ LRESULT CALLBACK SeamViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
       return 0;
     case kSeamSetSample:
       s->sample = reinterpret_cast<const SampleData*>(wParam);
-      if (lParam != 0 || !s->sample) MeasurePitch(*s);
+      s->loopOff = (lParam & kSeamLoopOff) != 0;
+      if ((lParam & kSeamNewFrames) != 0 || !s->sample) MeasurePitch(*s);
       Update(hwnd, *s);
       return 0;
     case kSeamGetView:
@@ -205,8 +217,10 @@ LRESULT CALLBACK SeamViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 
 }  // namespace
 
-void SeamErrorText(bool shown, double errorDb, wchar_t* out, std::size_t capacity) {
-  if (!shown) {
+void SeamErrorText(bool shown, double errorDb, wchar_t* out, std::size_t capacity, bool loopOff) {
+  if (loopOff) {
+    std::swprintf(out, capacity, L"The loop is off: no seam is played");
+  } else if (!shown) {
     std::swprintf(out, capacity, L"No seam to show: Loop must lie before End");
   } else if (std::isnan(errorDb)) {
     std::swprintf(out, capacity, L"Seam error: not measurable (silence at End)");

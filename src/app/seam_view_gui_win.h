@@ -17,15 +17,17 @@ inline constexpr wchar_t kSeamViewClass[] = L"TavrinSeamView";
 bool RegisterSeamView();
 
 // wParam = the SampleData to show (0 for none; kept until the next message,
-// so the owner sends 0 before it frees or moves its frames), lParam = 1 when
-// its frames are new (their pitch is measured again), 0 when only its markers
-// or loop options changed.
+// so the owner sends 0 before it frees or moves its frames), lParam: bit 0
+// when its frames are new (their pitch is measured again), bit 1 when its
+// loop is off (no seam is played: none is shown).
 inline constexpr UINT kSeamSetSample = WM_USER + 1;
+inline constexpr LPARAM kSeamNewFrames = 1;
+inline constexpr LPARAM kSeamLoopOff = 2;
 // Answers the const SeamView* shown, or 0 when there is no seam to show.
 inline constexpr UINT kSeamGetView = WM_USER + 2;
 
 // "Seam error -41.2 dB" (one decimal, as `tavrin analyze` prints it), or
 // what stands in its place.
-void SeamErrorText(bool shown, double errorDb, wchar_t* out, std::size_t capacity);
+void SeamErrorText(bool shown, double errorDb, wchar_t* out, std::size_t capacity, bool loopOff = false);
 
 }  // namespace tavrin

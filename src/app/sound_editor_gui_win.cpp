@@ -479,8 +479,9 @@ void ShowCursorFrame(std::int64_t frame) {
 
 // The seam view follows the current sample (its frames new when `frames`).
 void ShowSeam(bool frames) {
+  const bool loopOff = (ShownLoopFlags(g_editor.model) & LoopFlags::kForward) == 0;
   SendMessageW(Row(EditorRow::kSeamView), kSeamSetSample, reinterpret_cast<WPARAM>(g_editor.model.CurrentSample()),
-               frames ? 1 : 0);
+               (frames ? kSeamNewFrames : 0) | (loopOff ? kSeamLoopOff : 0));
   wchar_t text[64] = {};
   GetWindowTextW(Row(EditorRow::kSeamView), text, 64);
   SetWindowTextW(Row(EditorRow::kSeamError), g_editor.model.CurrentSample() ? text : L"");

@@ -162,6 +162,9 @@ void DrawRuler(Gdiplus::Graphics& g, const ViewState& v, const PlotArea& plot, i
     const Utf8View label = t.label.view();
     std::size_t n = 0;
     for (; n < label.size() && n < 23; ++n) text[n] = static_cast<wchar_t>(label.data()[n]);  // ASCII
+    Gdiplus::RectF box;
+    g.MeasureString(text, static_cast<INT>(n), &font, Gdiplus::PointF(0.0f, 0.0f), &format, &box);
+    if (x + 1.0f + box.Width > static_cast<float>(w - 1)) continue;  // a label cut at the edge is left out
     g.DrawString(text, static_cast<INT>(n), &font, Gdiplus::PointF(x + 1.0f, top + 1.0f), &format, &textBrush);
   }
 }

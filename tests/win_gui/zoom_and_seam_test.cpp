@@ -133,6 +133,12 @@ TEST_F(ZoomTest, DragAtHighZoomAndTheSeamViewFollows) {
   ASSERT_NE(seen, nullptr);
   EXPECT_EQ(seen->played, want.played);
   EXPECT_EQ(test::WindowText(EditorControl(R::kSeamError)), seamText());
+  // Without the loop no seam is played; back on, it is measured as before.
+  Press(R::kForward);
+  EXPECT_EQ(SendMessageW(EditorControl(R::kSeamView), kSeamGetView, 0, 0), 0);
+  EXPECT_EQ(test::WindowText(EditorControl(R::kSeamError)), L"The loop is off: no seam is played");
+  Press(R::kForward);
+  EXPECT_EQ(test::WindowText(EditorControl(R::kSeamError)), seamText());
 }
 
 }  // namespace
