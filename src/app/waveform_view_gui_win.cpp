@@ -428,9 +428,12 @@ LRESULT CALLBACK WaveformViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       Scroll(hwnd, *v, LOWORD(wParam));
       return 0;
     case WM_MOUSEWHEEL: {
+      POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+      RECT r;
+      // With the focus here and the cursor elsewhere, the parent hands it on.
+      if (GetWindowRect(hwnd, &r) && !PtInRect(&r, pt)) break;
       SyncWidth(hwnd, *v);
       const double notches = static_cast<double>(GET_WHEEL_DELTA_WPARAM(wParam)) / kWheelNotch;
-      POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
       ScreenToClient(hwnd, &pt);
       const double x = std::clamp(static_cast<double>(pt.x) - PlotOf(hwnd, *v).left, 0.0, v->view.width);
       SetView(hwnd, *v, (GET_KEYSTATE_WPARAM(wParam) & MK_CONTROL) ? ZoomAround(v->view, x, notches)
