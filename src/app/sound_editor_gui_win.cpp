@@ -13,8 +13,8 @@
 #include "app/seam_view_gui_win.h"
 #include "app/waveform_view_gui_win.h"
 #include "editor/audio_output_win.h"
-#include "editor/sample_player.h"
 #include "editor/editor_tools.h"
+#include "editor/sample_player.h"
 #include "editor/waveform_zoom.h"
 
 namespace tavrin {
