@@ -14,6 +14,7 @@
 #include "app/gdiplus_gui_win.h"
 #include "app/waveform_view_gui_win.h"
 #include "audio/pitch.h"
+#include "base/alloc.h"
 
 namespace tavrin {
 namespace {
@@ -64,6 +65,7 @@ void MeasurePitch(SeamState& s) {
 void AddChain(Gdiplus::GraphicsPath& path, const std::vector<float>& frames, std::size_t from, std::size_t to,
               float left, float step, float centre, float amplitude, float peak) {
   std::vector<Gdiplus::PointF> points;
+  if (to <= from || TryReserve(points, to - from) != kOk) return;  // drawing nothing beats failing
   const auto flush = [&] {
     if (points.size() >= 2) {
       path.StartFigure();
