@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts the editor under Xvfb with a card-file and a simulated card emulator,
 # and writes PNG screenshots of the main window, the About box, the sound
-# editor (a Multisound and a Drumsound), the bank manager and "Fit to Card" on
+# editor (a Multisound zoomed to its loop, with the seam view, and a
+# Drumsound), the bank manager and "Fit to Card" on
 # a second card too large for the card memory. The README shows
 # docs/main-window.png, docs/sound-editor.png and docs/fit-to-card.png, copied
 # from here when TAVRIN_UPDATE_DOCS=1.
@@ -43,10 +44,11 @@ import math, struct, sys
 def wav(path, note, seconds, loop_periods):
     rate, freq = 31250, 440.0 * 2 ** ((note - 69) / 12)
     n = int(rate * seconds)
-    frames = [int(20000 * math.exp(-3 * i / n) * (math.sin(2 * math.pi * freq * i / rate)
+    # A quick decay to a steady sustain, looped before its last five periods.
+    frames = [int(20000 * (0.6 + 0.4 * math.exp(-8 * i / n)) * (math.sin(2 * math.pi * freq * i / rate)
               + 0.3 * math.sin(6 * math.pi * freq * i / rate))) for i in range(n)]
     period = rate / freq
-    end = n - 1
+    end = int(n - 1 - 5 * period)
     start = int(round(end - loop_periods * period))
     data = struct.pack('<%dh' % n, *frames)
     fmt = struct.pack('<HHIIHH', 1, 1, rate, rate * 2, 2, 16)
@@ -109,18 +111,29 @@ sleep 0.5
 
 # The sound editor by a double click on a sound's row (lists at x 10..160
 # and 170..320, first row at y 56 of the client area): the Multisound with
-# its first, looped sample selected, then the Drumsound. Alt+F4 closes it.
+# its first, looped sample selected and zoomed to its loop ("Zoom to Loop"
+# at x 500..610, y 10..33 of the 1000 x 600 client area, which ends where
+# the window ends) beside its seam, then the Drumsound. Alt+F4 closes it.
 client_top=$((main_y + main_h - 486))
 editor_shot() {
   xdotool mousemove $((main_x + $1)) $((client_top + 64)) click --repeat 2 --delay 100 1
   local editor
   editor=$(wait_window "Tavrin v.* - Edit $2")
   sleep 1
+  if [ -n "${4:-}" ]; then
+    eval "$(xdotool getwindowgeometry --shell "$editor")"
+    xdotool mousemove $((X + (WIDTH - 1000) / 2 + 555)) $((Y + HEIGHT - 600 + 21)) click 1
+    # The seam view (x 500..990, y 66..256) three notches wider: a few periods.
+    xdotool mousemove $((X + (WIDTH - 1000) / 2 + 745)) $((Y + HEIGHT - 600 + 160)) click --repeat 3 --delay 100 5
+    # The cursor over the waveform shows its frame and time.
+    xdotool mousemove $((X + (WIDTH - 1000) / 2 + 300)) $((Y + HEIGHT - 600 + 120))
+    sleep 1
+  fi
   shoot "$editor" "$out/$3"
   xdotool windowactivate --sync "$editor" key alt+F4 2>/dev/null || xdotool key alt+F4
   sleep 0.5
 }
-editor_shot 60 "Pad" editor-multisound.png
+editor_shot 60 "Pad" editor-multisound.png zoom
 editor_shot 220 "Kick" editor-drumsound.png
 
 # "Bank Manager": x 10..110, y 400..423 of the 486-unit client area, which

@@ -10,9 +10,12 @@
 
 #include "app/app_gui_win.h"
 #include "app/framework_gui_win.h"
+#include "app/seam_view_gui_win.h"
 #include "app/waveform_view_gui_win.h"
 #include "editor/audio_output_win.h"
+#include "editor/editor_tools.h"
 #include "editor/sample_player.h"
+#include "editor/waveform_zoom.h"
 
 namespace tavrin {
 namespace {
@@ -41,7 +44,7 @@ ControlSpec g_table[EditorRow::kCount] = {
     ROW(330, 10, 150, 23, L"Static", L"Wavetype", kLabel, 0, 0),
     ROW(330, 33, 75, 23, L"Button", L"PCM", WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, 0, 0),
     ROW(405, 33, 75, 23, L"Button", L"DWGS", WS_TABSTOP | BS_AUTORADIOBUTTON, 0, 0),
-    ROW(10, 66, 470, 120, kWaveformViewClass, nullptr, 0, 0, 0),
+    ROW(10, 66, 470, 120, kWaveformViewClass, nullptr, WS_HSCROLL, 0, 0),
     ROW(381, 190, 100, 23, L"Button", L"Play", kPush, 0, 0),
     ROW(10, 190, 150, 23, L"Static", L"Samples", kLabel, 0, 0),
     // Whole rows only, ending above the buttons below it: no row half hidden.
@@ -101,6 +104,12 @@ ControlSpec g_table[EditorRow::kCount] = {
     ROW(466, 527, 14, 23, UPDOWN_CLASSW, nullptr, kArrows, 0, 0),
     ROW(271, 568, 100, 23, L"Button", L"OK", kPush, 0, 0),
     ROW(381, 568, 100, 23, L"Button", L"Cancel", kPush, 0, 0),
+    ROW(500, 10, 110, 23, L"Button", L"Zoom to Loop", kPush, 0, 0),
+    ROW(615, 10, 110, 23, L"Button", L"Zoom to Fit", kPush, 0, 0),
+    ROW(735, 10, 255, 23, L"Static", nullptr, kRight, 0, 0),
+    ROW(500, 43, 490, 23, L"Static", L"Seam: the frames before End, then from Loop (wheel: zoom)", kLabel, 0, 0),
+    ROW(500, 66, 490, 190, kSeamViewClass, nullptr, 0, 0, 0),
+    ROW(500, 262, 490, 23, L"Static", nullptr, kLabel, 0, 0),
 };
 #undef ROW
 
@@ -329,6 +338,8 @@ void ValueTyped(const ValueField& f) {
   }
 }
 
+void Zoom(bool toLoop);
+
 void Command(HWND control, UINT code) {
   const std::ptrdiff_t found = FindControl(g_table, EditorRow::kCount, control);
   if (found < 0) return;
@@ -350,8 +361,10 @@ void Command(HWND control, UINT code) {
   if (row == EditorRow::kCancel && clicked) return CloseEditor();
   if (row == EditorRow::kPlay && clicked) return StartOrStopPreview();
   if (row == EditorRow::kList && code == LBN_SELCHANGE) {
-    return SelectEditorSample(SendMessageW(control, LB_GETCURSEL, 0, 0), false);
+    SelectEditorSample(SendMessageW(control, LB_GETCURSEL, 0, 0), false);
+    return Zoom(false);
   }
+  if ((row == EditorRow::kZoomLoop || row == EditorRow::kZoomFit) && clicked) return Zoom(row == EditorRow::kZoomLoop);
   if (row == EditorRow::kAdd && clicked) return EditorImport();
   if (row == EditorRow::kRemove && clicked) return EditorRemove();
   if (row == EditorRow::kExport && clicked) return EditorExport();
@@ -436,9 +449,42 @@ bool DrawSnapshotButton(const DRAWITEMSTRUCT* d) {
   return true;
 }
 
+// A dragged marker, on the nearest zero crossing with "Snap at Zeros"; the
+// moves of one drag are one step.
 void MarkerMoved(const ViewMarkerMoved* record) {
   if (!record || g_editor.refreshing || !g_editor.model.CurrentSample() || record->marker > 2) return;
-  Apply(DragMarker(g_editor.model, static_cast<MarkerId>(record->marker), record->position));
+  std::int64_t snapped = record->position;
+  if (SnapDragPosition(g_editor.model, record->position, snapped) != kOk) snapped = record->position;
+  const EditOutcome o = DragMarker(g_editor.model, static_cast<MarkerId>(record->marker),
+                                   static_cast<std::int32_t>(snapped), record->dragging != 0);
+  Apply({o.refresh | Refresh::kViewMarkers, o.result});
+}
+
+// "Zoom to Loop" (the whole sample without a loop) and "Zoom to Fit".
+void Zoom(bool toLoop) {
+  HWND view = Row(EditorRow::kView);
+  WaveView v;
+  SendMessageW(view, kViewGetView, reinterpret_cast<WPARAM>(&v), 0);
+  const SampleData* s = g_editor.model.CurrentSample();
+  const WaveView to = toLoop && s ? ZoomToLoop(v, s->markers, ShownLoopFlags(g_editor.model))
+                                  : FitView(v.frameCount, v.width);
+  SendMessageW(view, kViewSetView, reinterpret_cast<WPARAM>(&to), 0);
+}
+
+void ShowCursorFrame(std::int64_t frame) {
+  Utf16Text<48> text;
+  if (frame >= 0) text.assignUtf8(CursorText(frame).view());
+  SetWindowTextW(Row(EditorRow::kCursorText), W(text.terminated()));
+}
+
+// The seam view follows the current sample (its frames new when `frames`).
+void ShowSeam(bool frames) {
+  const bool loopOff = (ShownLoopFlags(g_editor.model) & LoopFlags::kForward) == 0;
+  SendMessageW(Row(EditorRow::kSeamView), kSeamSetSample, reinterpret_cast<WPARAM>(g_editor.model.CurrentSample()),
+               (frames ? kSeamNewFrames : 0) | (loopOff ? kSeamLoopOff : 0));
+  wchar_t text[64] = {};
+  GetWindowTextW(Row(EditorRow::kSeamView), text, 64);
+  SetWindowTextW(Row(EditorRow::kSeamError), g_editor.model.CurrentSample() ? text : L"");
 }
 
 // --- Creation ---------------------------------------------------------------------------
@@ -448,12 +494,12 @@ bool CreateEditor(HWND hwnd) {
   App().editorWindow = hwnd;
   g_editor.frame.table = g_table;
   g_editor.frame.count = EditorRow::kCount;
-  g_editor.frame.clientWidth = 490;
+  g_editor.frame.clientWidth = 1000;  // the described 490, and the zoom and seam area beside it
   g_editor.frame.clientHeight = 600;
   g_editor.refreshing = true;
   QueryDpi(hwnd, g_editor.frame.dpiX, g_editor.frame.dpiY);
   ApplyTitleBarMode(hwnd);
-  if (!CreateControls(g_table, EditorRow::kCount, hwnd)) return false;
+  if (!RegisterSeamView() || !CreateControls(g_table, EditorRow::kCount, hwnd)) return false;
   MakeDragList(Row(EditorRow::kList));
   g_editor.dragListMessage = RegisterWindowMessageW(DRAGLISTMSGSTRING);
 
@@ -533,6 +579,7 @@ bool EditorPreviewPlaying() { return g_editor.player.IsPlaying(); }
 IDropTarget* EditorDropTarget() { return g_editor.dropTarget; }
 
 void DetachEditorFrames() {
+  SendMessageW(Row(EditorRow::kSeamView), kSeamSetSample, 0, 0);
   SendMessageW(Row(EditorRow::kView), kViewSetFrames, 0, 0);
   g_editor.player.SetFrames(nullptr, 0);
 }
@@ -584,6 +631,8 @@ void ApplyEditorRefresh(std::uint32_t refresh) {
   if (refresh & kParameters) ShowParameters(s);
   if (refresh & kPreviewRate) g_editor.player.SetTranspose(s ? s->transpose : 0);
   if (refresh & (kEnabling | kStepButtons)) ShowEnabling((refresh & kEnabling) != 0);
+  if (refresh & (kPreviewFrames | kPreviewMarkers | kPreviewFlags | kViewMarkers | kMarkerFields))
+    ShowSeam((refresh & kPreviewFrames) != 0);
   g_editor.refreshing = wasRefreshing;
 }
 
@@ -606,6 +655,7 @@ LRESULT CALLBACK SoundEditorWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
       }
       g_editor.open = true;
       ApplyEditorRefresh(o.refresh);
+      Zoom(false);
       return 1;  // opened: the owner may show the editor
     }
     case WM_COMMAND:
@@ -619,6 +669,18 @@ LRESULT CALLBACK SoundEditorWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
     case kViewMarkerMoved:
       MarkerMoved(reinterpret_cast<const ViewMarkerMoved*>(wParam));
       return 0;
+    case kViewCursorMoved:
+      ShowCursorFrame(static_cast<std::int64_t>(static_cast<LONG_PTR>(wParam)));
+      return 0;
+    case WM_MOUSEWHEEL: {
+      // The wheel over a view turns it, whichever control has the focus.
+      const POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+      for (std::size_t row : {EditorRow::kView, EditorRow::kSeamView}) {
+        RECT r;
+        if (GetWindowRect(Row(row), &r) && PtInRect(&r, pt)) return SendMessageW(Row(row), msg, wParam, lParam);
+      }
+      break;
+    }
     case WM_TIMER:
       if (wParam == kCursorTimer)
         SendMessageW(Row(EditorRow::kView), kViewSetPlayPosition, g_editor.player.Position(), 0);

@@ -49,7 +49,13 @@ inline constexpr std::size_t kVdfCutoff = 59;
 inline constexpr std::size_t kDecayLevel = 62;
 inline constexpr std::size_t kOk = 64;
 inline constexpr std::size_t kCancel = 65;
-inline constexpr std::size_t kCount = 66;
+inline constexpr std::size_t kZoomLoop = 66;
+inline constexpr std::size_t kZoomFit = 67;
+inline constexpr std::size_t kCursorText = 68;  // the frame and time under the cursor
+inline constexpr std::size_t kSeamLabel = 69;
+inline constexpr std::size_t kSeamView = 70;
+inline constexpr std::size_t kSeamError = 71;  // "Seam error -41.2 dB"
+inline constexpr std::size_t kCount = 72;
 }  // namespace EditorRow
 
 HWND EditorControl(std::size_t row);

@@ -1,6 +1,8 @@
 // The waveform view control ("ZtWaveformView"): one sample's frames as a
-// waveform, up to eight labelled markers with grab handles, and a play
-// cursor. It reports a dragged marker to its parent and lets it decide.
+// waveform, up to eight labelled markers with grab handles, a play cursor
+// and a time ruler; the wheel scrolls, Ctrl+wheel zooms around the cursor,
+// and its own horizontal scroll bar moves through a zoomed sample. It
+// reports a dragged marker to its parent and lets it decide.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +18,14 @@ inline constexpr UINT kViewAddMarker = WM_USER + 5;        // wParam = label; an
 inline constexpr UINT kViewSetMarker = WM_USER + 10;       // wParam = index, lParam = position (-1 hides)
 // From the view to its parent, sent: wParam = const ViewMarkerMoved*, lParam = the view.
 inline constexpr UINT kViewMarkerMoved = WM_USER + 11;
+// From the view to its parent, sent while the cursor moves over the plot:
+// wParam = the frame under it, (WPARAM)-1 when it left the view.
+inline constexpr UINT kViewCursorMoved = WM_USER + 12;
+// wParam = WaveView* to fill with what the view shows (its width is the
+// plot's); kViewSetView: wParam = const WaveView* to show, kept within the
+// frames and the zoom limits ("Zoom to Loop", "Zoom to Fit").
+inline constexpr UINT kViewGetView = WM_USER + 20;
+inline constexpr UINT kViewSetView = WM_USER + 21;
 
 inline constexpr std::uint16_t kNoMarker = 65535;
 
