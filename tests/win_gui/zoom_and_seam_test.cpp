@@ -13,7 +13,7 @@
 #include "app/sound_editor_gui_win.h"
 #include "app/waveform_view_gui_win.h"
 #include "audio/pitch.h"
-#include "audio/seam.h"
+#include "audio/loop_search.h"
 #include "editor/waveform_zoom.h"
 #include "gui_test_support_win.h"
 
