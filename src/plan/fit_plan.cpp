@@ -194,7 +194,8 @@ class Planner {
   }
 
   // Every editable sample's change of one kind, the largest saving first,
-  // taken until the card fits.
+  // taken until the card fits; the last one taken is the smallest that
+  // brings it within capacity, so the plan keeps what it does not need to cut.
   Result SampleSteps(FitStepKind kind, Result (Planner::*make)(const SampleRef&, Change&, bool&)) {
     std::vector<Change> changes;
     for (SoundType t : {SoundType::Multisound, SoundType::Drumsound}) {
@@ -213,9 +214,15 @@ class Planner {
     std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
       return a.skipped != b.skipped ? b.skipped : a.saving > b.saving;
     });
-    for (const Change& c : changes) {
-      if (Fits()) break;
-      if (Result r = Take(kind, c)) return r;
+    while (!changes.empty() && !changes.front().skipped && !Fits()) {
+      const std::uint64_t need = Size() - options_.capacity;
+      std::size_t pick = 0;
+      while (pick + 1 < changes.size() && !changes[pick + 1].skipped && changes[pick + 1].saving >= need) ++pick;
+      if (Result r = Take(kind, changes[pick])) return r;
+      changes.erase(changes.begin() + static_cast<std::ptrdiff_t>(pick));
+    }
+    for (std::size_t i = 0; i < changes.size() && !Fits(); ++i) {
+      if (Result r = Take(kind, changes[i])) return r;
     }
     return kOk;
   }
@@ -561,7 +568,10 @@ class Planner {
         multi_[i][j].removed = false;
         t.sound = i;
         t.sample = j;
-        if (!any || t.saving > best.saving) {
+        // The largest saving, or the smallest one that is enough.
+        const std::uint64_t need = size - options_.capacity;
+        const bool enough = t.saving >= need, bestEnough = any && best.saving >= need;
+        if (!any || (enough != bestEnough ? enough : enough ? t.saving < best.saving : t.saving > best.saving)) {
           best = t;
           any = true;
         }
