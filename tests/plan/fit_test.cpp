@@ -255,6 +255,17 @@ TEST(Fit, ReachesEachCapacityWithoutAudibleHarmBeyondItsSteps) {
   }
 }
 
+TEST(Fit, TheLastDecayEndsOnlyAsEarlyAsTheCardNeeds) {
+  const CardDocument doc = MakeCard();
+  const FitPlan deep = CheckPlan(doc, 210000, 5);
+  const auto decay = std::find_if(deep.steps.begin(), deep.steps.end(), [](const FitStep& s) { return s.kind == FitStepKind::DecayEnd; });
+  ASSERT_NE(decay, deep.steps.end());
+  const std::uint64_t capacity = decay->sizeAfter + decay->bytesSaved / 2;
+  const FitPlan plan = CheckPlan(doc, capacity, 5);
+  EXPECT_EQ(plan.steps.back().kind, FitStepKind::DecayEnd);
+  EXPECT_GE(plan.sizeAfter + 2, capacity);
+}
+
 // Takes the plan's first kind of step alone: every frame that plays stays
 // bit-identical. Returns the steps taken and the names of samples gone.
 std::size_t CheckFirstStepAlone(const CardDocument& doc, const FitPlan& plan, std::vector<std::string>& gone) {
