@@ -4,13 +4,19 @@
 // planning takes less than twice the import's time), and what each way keeps
 // of the original sound against the simple cut (every sample truncated to one
 // length, the longest that fits): the seconds of each sample that still play
-// before its loop or its end, summed.
+// before its loop or its end, summed; also on a card of TimGM6mb instruments
+// when that SoundFont is installed. That sum counts frames the card stores,
+// so no way that fits keeps more than the card holds (about 8.4 s): the plan
+// can at best tie there, and falls short by what it leaves free when its last
+// step saves more than was needed. What it keeps beyond the cut shows in the
+// seconds that sound while each key is held.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +24,7 @@
 #include "audio/decoded_audio.h"
 #include "audio/import.h"
 #include "audio/readers.h"
+#include "audio/sf2_reader.h"
 #include "card/card_image.h"
 #include "plan/fit_plan.h"
 
@@ -232,6 +239,42 @@ tavrin::CardDocument SimpleCut(const tavrin::CardDocument& doc, std::uint64_t ca
   return cut;
 }
 
+// A card of real instruments, as the plan test builds it: TimGM6mb's piano
+// with its own loops, strings, an organ and an oboe without theirs, and four
+// drums of the standard kit. False when the SoundFont cannot be read.
+bool RealCard(tavrin::CardDocument& doc) {
+  using namespace tavrin;
+  FileSource file;
+  SoundFont font;
+  InstrumentReport report;
+  if (file.Open("/usr/share/sounds/sf2/TimGM6mb.sf2") != kOk || OpenSoundFont(file, font, report) != kOk) return false;
+  const struct {
+    const char* name;
+    std::uint16_t bank, program;
+    bool keepLoops;
+  } rows[] = {{"Piano", 0, 0, true}, {"Strings", 0, 48, false}, {"Organ", 0, 16, false}, {"Oboe", 0, 68, false},
+              {"Kit", 128, 0, false}};
+  for (const auto& row : rows) {
+    Sf2Choice choice;
+    choice.bank = row.bank;
+    choice.program = row.program;
+    std::vector<InstrumentZone> zones;
+    if (SoundFontZones(font, choice, zones, report) != kOk) return false;
+    const bool kit = row.bank == 128;
+    if (kit) std::erase_if(zones, [](const InstrumentZone& z) { return z.loKey != 36 && z.loKey != 38 && z.loKey != 42 && z.loKey != 49; });
+    for (InstrumentZone& z : zones) z.loopOn = z.loopOn && row.keepLoops;
+    if (ReadSoundFontAudio(file, font, zones, report) != kOk) return false;
+    for (std::size_t i = 0; i < (kit ? zones.size() : 1); ++i) {
+      tavrin::Sound* sound = AppendSound(kit ? doc.drumsounds : doc.multisounds, kit ? SoundType::Drumsound : SoundType::Multisound);
+      sound->name.assign(kit ? zones[i].name.view() : Utf8View(row.name));
+      std::vector<InstrumentZone> one;
+      if (kit) one.push_back(std::move(zones[i]));
+      if (ImportZones(*sound, kit ? one : zones, report) != kOk) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -245,10 +288,23 @@ int main(int argc, char** argv) {
   }
   // What is kept: the whole material, and a card of one instrument, plucks
   // and drums that the plan can bring within the card.
-  for (bool small : {false, true}) {
+  // and the TimGM6mb card (at +-7 semitones, as its test plans it).
+  for (int card : {0, 1, 2}) {
+    const bool small = card == 1;
     tavrin::CardDocument doc;
     tavrin::FitPlan fit;
-    if (!Import(doc, small) || tavrin::PlanFit(doc, tavrin::FitOptions{}, fit) != 0) return 1;
+    tavrin::FitOptions options;
+    if (card == 2) {
+      if (!std::filesystem::exists("/usr/share/sounds/sf2/TimGM6mb.sf2")) {
+        std::printf("\nTimGM6mb card: skipped, /usr/share/sounds/sf2/TimGM6mb.sf2 is not installed\n");
+        break;
+      }
+      options.maxTranspose = 7;
+      if (!RealCard(doc)) return 1;
+    } else if (!Import(doc, small)) {
+      return 1;
+    }
+    if (tavrin::PlanFit(doc, options, fit) != 0) return 1;
     tavrin::CardDocument planned = doc;
     std::vector<bool> take;
     if (tavrin::DefaultSelection(fit, take) != 0 || tavrin::ApplyFit(planned, fit, take) != 0) return 1;
@@ -256,7 +312,7 @@ int main(int argc, char** argv) {
     for (const tavrin::FitStep& s : fit.steps) kinds[static_cast<int>(s.kind)] += s.skipped ? 0 : 1;
     std::printf("\n%s card of %llu bytes: %zu steps (%zu unplayed, %zu loops, %zu compact, %zu decays, %zu thinned, "
                 "%zu choices), %s at %llu bytes\n",
-                small ? "small" : "whole", static_cast<unsigned long long>(fit.sizeBefore), fit.steps.size(), kinds[1],
+                card == 2 ? "TimGM6mb" : small ? "small" : "whole", static_cast<unsigned long long>(fit.sizeBefore), fit.steps.size(), kinds[1],
                 kinds[2], kinds[3], kinds[4], kinds[5], kinds[6], fit.fits ? "fits" : "does not fit",
                 static_cast<unsigned long long>(tavrin::CardBytes(planned, tavrin::CardLayout::Card)));
     const tavrin::CardDocument cut = SimpleCut(doc, tavrin::kDefaultCardCapacity);

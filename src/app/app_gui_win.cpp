@@ -6,8 +6,10 @@
 
 #include <new>
 
+#include "app/fit_dialog_gui_win.h"
 #include "app/framework_gui_win.h"
 #include "app/gdiplus_gui_win.h"
+#include "app/instrument_chooser_gui_win.h"
 #include "app/resource_gui_win.h"
 
 namespace tavrin {
@@ -175,6 +177,9 @@ int RunMessageLoop() {
     if (g_app.mainWindow && IsDialogMessageW(g_app.mainWindow, &msg)) continue;
     if (g_app.editorWindow && IsWindow(g_app.editorWindow) && SoundEditorPreTranslate(msg)) continue;
     if (g_app.bankManagerWindow && IsDialogMessageW(g_app.bankManagerWindow, &msg)) continue;
+    // Tab, Esc and Enter in the windows that hold controls of their own.
+    if (HWND fit = FitDialogWindow(); fit && IsDialogMessageW(fit, &msg)) continue;
+    if (HWND chooser = InstrumentChooserWindow(); chooser && IsDialogMessageW(chooser, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

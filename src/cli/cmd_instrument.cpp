@@ -121,10 +121,42 @@ void PrintZone(const InstrumentZone& z, const SampleData& s, int firstKey, bool 
   std::printf(" [%.*s]\n", static_cast<int>(z.where.length), z.where.bytes);
 }
 
+// An .sfz is one instrument: its regions a note at velocity 100 plays, with
+// their sample files read for the card bytes.
+int ListSfz(std::string_view path, bool json) {
+  DiskSfzFiles files;
+  std::vector<SfzRegion> regions;
+  std::vector<InstrumentZone> zones;
+  Summary s;
+  s.result = ParseSfz(AbsolutePath(path), files, regions, s.report);
+  if (s.result == kOk) s.result = SfzZones(regions, 100, zones, s.report);
+  if (s.result != kOk) return Refused(path, s.result, s.report);
+  s.zones = zones.size();
+  for (const InstrumentZone& z : zones) {
+    s.loKey = std::min<int>(s.loKey, z.loKey);
+    s.hiKey = std::max<int>(s.hiKey, z.hiKey);
+  }
+  s.bytes = CardBytesOfZones(zones);
+  std::string_view name = path.substr(std::min(path.size(), path.find_last_of("/\\") + 1));
+  name.remove_suffix(4);
+  if (json) {
+    std::printf("{\n  \"presets\": [],\n  \"instruments\": [\n    {\"name\": ");
+    WriteJsonString(stdout, name);
+    std::printf(", ");
+    PrintSummaryJson(s);
+    std::printf("}\n  ]\n}\n");
+  } else {
+    std::printf("instrument (its regions at velocity 100):\n%.*s\n", static_cast<int>(name.size()), name.data());
+    PrintSummaryText(s);
+    PrintNotes(s.report);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int CmdInstruments(const Args& args) {
-  constexpr const char* kUsage = "instruments FILE.sf2 [--json]";
+  constexpr const char* kUsage = "instruments FILE.sf2|FILE.sfz [--json]";
   std::string_view path;
   bool json = false;
   for (std::string_view a : args) {
@@ -137,6 +169,7 @@ int CmdInstruments(const Args& args) {
     }
   }
   if (path.empty()) return Usage(kUsage);
+  if (EndsWithNoCase(path, ".sfz")) return ListSfz(path, json);
   FileSource file;
   SoundFont font;
   InstrumentReport report;

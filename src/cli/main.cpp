@@ -27,7 +27,7 @@ constexpr Command kCommands[] = {
      "  tavrin add CARD.qz --multi NAME --from FILE.sfz [--velocity V] [...]\n"
      "  tavrin add CARD.qz --drums --from FILE.sf2 --preset 128:P --keys LO-HI [--velocity V]"},
     {"export", CmdExport, "export CARD.qz (--multi N | --drum N) DIR [--sfz]"},
-    {"instruments", CmdInstruments, "instruments FILE.sf2 [--json]"},
+    {"instruments", CmdInstruments, "instruments FILE.sf2|FILE.sfz [--json]"},
     {"import", CmdImport, "import FILE --json [--drum]"},
     {"analyze", CmdAnalyze, "analyze FILE [--json]"},
     {"fit", CmdFit, "fit CARD.qz [--capacity BYTES | --device N] [--max-transpose SEMITONES] [--apply] [--json]"},

@@ -194,7 +194,8 @@ class Planner {
   }
 
   // Every editable sample's change of one kind, the largest saving first,
-  // taken until the card fits.
+  // taken until the card fits; the last one taken is the smallest that
+  // brings it within capacity, so the plan keeps what it does not need to cut.
   Result SampleSteps(FitStepKind kind, Result (Planner::*make)(const SampleRef&, Change&, bool&)) {
     std::vector<Change> changes;
     for (SoundType t : {SoundType::Multisound, SoundType::Drumsound}) {
@@ -213,9 +214,27 @@ class Planner {
     std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
       return a.skipped != b.skipped ? b.skipped : a.saving > b.saving;
     });
-    for (const Change& c : changes) {
-      if (Fits()) break;
+    while (!changes.empty() && !changes.front().skipped && !Fits()) {
+      const std::uint64_t need = Size() - options_.capacity;
+      std::size_t pick = 0;
+      while (pick + 1 < changes.size() && !changes[pick + 1].skipped && changes[pick + 1].saving >= need) ++pick;
+      Change& c = changes[pick];
+      if (kind == FitStepKind::DecayEnd && c.saving > need) {
+        // A decay ends only as early as the card needs.
+        Change later;
+        later.ref = c.ref;
+        bool wanted = false;
+        keepBytes_ = c.saving - need;
+        const Result r = DecayEnd(c.ref, later, wanted);
+        keepBytes_ = 0;
+        if (r != kOk) return r;
+        if (wanted) c = later;
+      }
       if (Result r = Take(kind, c)) return r;
+      changes.erase(changes.begin() + static_cast<std::ptrdiff_t>(pick));
+    }
+    for (std::size_t i = 0; i < changes.size() && !Fits(); ++i) {
+      if (Result r = Take(kind, changes[i])) return r;
     }
     return kOk;
   }
@@ -384,7 +403,7 @@ class Planner {
   }
 
   // 4: an un-looped sample ends 5 ms after its last frame above -60 dB of
-  // its peak, faded over those 5 ms.
+  // its peak (later by keepBytes_), faded over its last 5 ms.
   Result DecayEnd(const SampleRef& ref, Change& c, bool& wanted) {
     const SampleData& s = SampleOf(ref);
     if (Looped(s) || !MarkersValid(s)) return kOk;
@@ -395,7 +414,7 @@ class Planner {
     const float floor = peak * static_cast<float>(kDecayFloor);
     std::int64_t last = end - 1;
     while (last > start && std::fabs(s.frames[static_cast<std::size_t>(last)]) < floor) --last;
-    const std::int64_t newEnd = std::min(end, last + 1 + kFadeFrames);
+    const std::int64_t newEnd = std::min(end, last + 1 + kFadeFrames + static_cast<std::int64_t>(keepBytes_ / 2));
     if (end - newEnd < kWorthFrames) return kOk;
     Begin(c);
     c.markers.end = newEnd;
@@ -561,7 +580,10 @@ class Planner {
         multi_[i][j].removed = false;
         t.sound = i;
         t.sample = j;
-        if (!any || t.saving > best.saving) {
+        // The largest saving, or the smallest one that is enough.
+        const std::uint64_t need = size - options_.capacity;
+        const bool enough = t.saving >= need, bestEnough = any && best.saving >= need;
+        if (!any || (enough != bestEnough ? enough : enough ? t.saving < best.saving : t.saving > best.saving)) {
           best = t;
           any = true;
         }
@@ -637,6 +659,7 @@ class Planner {
   CardDocument work_;
   LiveLists multi_, drum_;
   std::int64_t lastThinning_ = -1;
+  std::uint64_t keepBytes_ = 0;  // bytes a decay may keep beyond its -60 dB end
 };
 
 // What the ticked steps leave of each sample: the last ticked step on it,

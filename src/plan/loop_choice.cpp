@@ -36,6 +36,54 @@ Result SeamAfterCrossfade(const SampleData& s, std::int64_t earliest, std::int64
   return kOk;
 }
 
+// Ensembles and chorused sounds hold no short stretch that continues itself,
+// so the search finds nothing to loop there: a loop of whole periods instead,
+// of at least 100 ms and as long as the region allows, between rising zero
+// crossings, crossfaded over as much of it as its seam needs.
+Result CrossfadedLongLoop(const SampleData& s, std::int64_t earliest, std::int64_t from, std::int64_t to,
+                          double frequency, LoopChoice& out, bool& found) {
+  const float* x = s.frames.data();
+  const auto rising = [x](std::int64_t i) { return x[i - 1] < 0.0f && x[i] >= 0.0f; };
+  Pitch sustain;
+  if (Result r = MeasurePitch(s, from, to, sustain)) return r;
+  const double f = sustain.pitched && std::fabs(1200.0 * std::log2(sustain.frequency / frequency)) < 100.0
+                       ? sustain.frequency
+                       : frequency;
+  const double period = kCardRate / f;
+  std::int64_t end = to - 1;
+  while (end > from + 1 && !rising(end)) --end;
+  const std::int64_t half = static_cast<std::int64_t>(period / 2.0);
+  std::size_t tried = 0;
+  for (std::int64_t k = static_cast<std::int64_t>((end - from - half) / period);
+       k * period >= kNaturalFrames && tried < 2 * kTries; --k) {
+    const std::int64_t target = end - static_cast<std::int64_t>(std::llround(k * period));
+    std::int64_t loop = -1;
+    for (std::int64_t d = 0; d <= half && loop < 0; ++d) {
+      if (target - d > from && rising(target - d)) loop = target - d;
+      else if (target + d < end && rising(target + d)) loop = target + d;
+    }
+    if (loop < 0 || std::fabs(GridCents(end - loop, f)) > kTuningGoalCents - 0.5) continue;
+    ++tried;
+    for (double ms : {20.0, 40.0, 80.0, 160.0, 1e6}) {
+      // (the last: the whole loop, or as much as lies before it)
+      const std::int64_t n = std::min({static_cast<std::int64_t>(ms * kCardRate / 1000.0), end - loop, loop - earliest});
+      if (n < static_cast<std::int64_t>(ms * kCardRate / 1000.0) && ms < 1e6) continue;
+      double db = 0.0;
+      if (Result r = SeamAfterCrossfade(s, earliest, loop, end, n, period, db)) return r;
+      if (db > kSeamGoalDb - kSeamMarginDb) continue;
+      Pitch own;
+      if (Result r = MeasurePitch(s, loop, end, own)) return r;
+      const bool near = own.pitched && std::fabs(1200.0 * std::log2(own.frequency / f)) < 100.0;
+      const double cents = GridCents(end - loop, near ? own.frequency : f);
+      if (std::fabs(cents) > kTuningGoalCents) break;
+      out = LoopChoice{loop, end, n, db, cents};
+      found = true;
+      return kOk;
+    }
+  }
+  return kOk;
+}
+
 }  // namespace
 
 Result MeasurePitch(const SampleData& s, std::int64_t from, std::int64_t to, Pitch& out) {
@@ -147,6 +195,7 @@ Result ChooseLoop(const SampleData& s, std::int64_t earliest, std::int64_t from,
     found = true;
     return kOk;
   }
+  if (kind == LoopKind::Natural) return CrossfadedLongLoop(s, earliest, from, to, frequency, out, found);
   return kOk;
 }
 

@@ -1,6 +1,6 @@
 // "Fit to Card": the checklist of the plan, the figures following the ticks,
 // Apply leaving the card modified and unsaved, Cancel changing nothing, the
-// offer in "Too much data for the card".
+// offer in "Too much data for the card", Tab and Esc.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -84,6 +84,18 @@ TEST_F(FitDialogTest, OfferedByTooMuchDataCancelChangesNothing) {
   EXPECT_TRUE(IsWindowEnabled(main_));
   EXPECT_FALSE(TheDocument().modified);
   EXPECT_EQ(TheDocument().multisounds.at(0).samples.at(0).frameCount(), 312500);
+}
+
+TEST_F(FitDialogTest, TabMovesAndEscCloses) {
+  Menu(IDM_FILE_FIT);
+  ASSERT_NE(FitDialogWindow(), nullptr);
+  SetFocus(Row(FitRow::kList));
+  test::KeyThroughMessageLoop(Row(FitRow::kList), VK_TAB);
+  EXPECT_EQ(GetFocus(), Row(FitRow::kApply));
+  test::KeyThroughMessageLoop(GetFocus(), VK_ESCAPE);
+  EXPECT_EQ(FitDialogWindow(), nullptr);
+  EXPECT_TRUE(IsWindowEnabled(main_));
+  EXPECT_FALSE(TheDocument().modified);
 }
 
 }  // namespace

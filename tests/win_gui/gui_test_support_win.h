@@ -40,6 +40,12 @@ inline void Pump() {
   for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);)
     if (m.message != WM_QUIT) DispatchMessageW(&m);
 }
+// A key pressed in `to`, through the program's own message loop.
+inline void KeyThroughMessageLoop(HWND to, WPARAM key) {
+  PostMessageW(to, WM_KEYDOWN, key, 1);
+  PostQuitMessage(0);
+  RunMessageLoop();
+}
 // Pumps until done() or the time-out; true when done() became true.
 template <class F>
 bool PumpUntil(F done, int milliseconds = 10000) {

@@ -46,6 +46,9 @@ TEST_F(InstrumentChooserTest, DroppedSoundFontAddsTheChosenPreset) {
   wchar_t item[128] = {};
   SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(item));
   EXPECT_EQ(std::wstring(item), L"0:3 Keys (2 zones, 17066 bytes)");
+  SetFocus(list);
+  test::KeyThroughMessageLoop(list, VK_TAB);  // to the velocity
+  EXPECT_EQ(ClassName(GetFocus()), L"Edit");
   Click(chooser, FindWindowExW(chooser, nullptr, L"Button", L"Add"));
   Pump();
   EXPECT_FALSE(IsWindow(chooser));
