@@ -72,7 +72,9 @@ Result CrossfadedLongLoop(const SampleData& s, std::int64_t earliest, std::int64
       if (Result r = SeamAfterCrossfade(s, earliest, loop, end, n, period, db)) return r;
       if (db > kSeamGoalDb - kSeamMarginDb) continue;
       Pitch own;
-      if (Result r = MeasurePitch(s, loop, end, own)) return r;
+      if (Result r = MeasurePitch(s, loop, std::min(s.frameCount(), std::max(end, loop + kPitchWindowFrames)), own)) {
+        return r;
+      }
       const bool near = own.pitched && std::fabs(1200.0 * std::log2(own.frequency / f)) < 100.0;
       const double cents = GridCents(end - loop, near ? own.frequency : f);
       if (std::fabs(cents) > kTuningGoalCents) break;
