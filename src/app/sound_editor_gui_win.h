@@ -49,7 +49,19 @@ inline constexpr std::size_t kVdfCutoff = 59;
 inline constexpr std::size_t kDecayLevel = 62;
 inline constexpr std::size_t kOk = 64;
 inline constexpr std::size_t kCancel = 65;
-inline constexpr std::size_t kCount = 66;
+// tools area
+inline constexpr std::size_t kUndo = 66;
+inline constexpr std::size_t kRedo = 67;
+inline constexpr std::size_t kFindLoop = 68;
+inline constexpr std::size_t kLoopStyle = 69;  // "Natural" or "Compact"
+inline constexpr std::size_t kLoopStatus = 70;
+inline constexpr std::size_t kCrossfade = 71;
+inline constexpr std::size_t kDetectPitch = 72;
+inline constexpr std::size_t kPitchStatus = 73;
+inline constexpr std::size_t kTrim = 74;
+inline constexpr std::size_t kTrimStatus = 75;
+inline constexpr std::size_t kKeyboard = 76;
+inline constexpr std::size_t kCount = 77;
 }  // namespace EditorRow
 
 HWND EditorControl(std::size_t row);
@@ -80,5 +92,15 @@ void EditorImportDropped();
 void EditorRemove();
 void EditorExport();
 LRESULT EditorDragListNotification(const void* dragListInfo);
+// F2 or a double click: the current sample's name edited in place.
+void EditorBeginRename();
+
+// The tools (the keyboard strip calls these).
+void EditorPlayNote(std::int32_t note);
+void EditorStopNote();
+void EditorSelectFromStrip(std::int64_t sample);
+void EditorDragTopKey(std::int64_t sample, std::int32_t key, bool dragging);
+// The crossfade dialog: false when cancelled; `lengthMs` 0 for "auto".
+bool AskCrossfadeLength(HWND owner, const SampleData& sample, std::int32_t& lengthMs);
 
 }  // namespace tavrin

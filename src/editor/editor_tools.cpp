@@ -32,13 +32,14 @@ void Say(ToolStatus& status, const char* text) { status.assign(text); }
 
 }  // namespace
 
-EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSearchOptions& options, ToolStatus& status) {
+EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSearchOptions& options, ToolStatus& status,
+                     bool compact) {
   SampleData* s = model.CurrentSample();
   status.clear();
   if (!s || model.working.soundType != SoundType::Multisound) return {};
   const std::int64_t from = s->markers.start > 0 ? s->markers.start : -1;
   const std::int64_t to = s->markers.end;
-  const bool same = search.sample == model.current && search.frames == s->frames.data() &&
+  const bool same = search.sample == model.current && search.compact == compact && search.frames == s->frames.data() &&
                     search.frameCount == s->frames.size() && search.from == from &&
                     search.shown < search.found.size() && s->markers.loop == search.found[search.shown].loop &&
                     s->markers.end == search.found[search.shown].end;
@@ -53,8 +54,13 @@ EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSear
     o.period = pitch.pitched ? kCardRate / pitch.frequency : 0.0;
     std::vector<LoopCandidate> found;
     if (Result r = FindLoops(s->frames.data(), s->frames.size(), o, found)) return {kNone, r};
+    if (compact) {
+      std::stable_sort(found.begin(), found.end(), [](const LoopCandidate& a, const LoopCandidate& b) {
+        return a.end - a.loop < b.end - b.loop;
+      });
+    }
     search = LoopSearchState{std::move(found), 0, model.current, s->frames.data(), s->frames.size(), from, to,
-                             o.period, pitch.pitched ? pitch.frequency : 0.0};
+                             o.period, pitch.pitched ? pitch.frequency : 0.0, compact};
   }
   if (search.found.empty()) {
     Say(status, "No loop found");

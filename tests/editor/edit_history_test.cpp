@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -246,6 +247,10 @@ TEST(EditorTools, EachToolChangesTheSoundAsSaidAndUndoes) {
   const Row rows[] = {
       {"find loop", nullptr, findLoop, loopIs(listed[0])},
       {"find loop again", [&](EditorModel& m) { findLoop(m); }, findLoop, loopIs(listed[1])},
+      {"find a compact loop", nullptr, [&](EditorModel& m) { return FindLoop(m, search, {}, status, true); },
+       loopIs(*std::min_element(listed.begin(), listed.end(), [](const LoopCandidate& a, const LoopCandidate& b) {
+         return a.end - a.loop < b.end - b.loop;
+       }))},
       {"crossfade", [&](EditorModel& m) { findLoop(m); }, [](EditorModel& m) { return CrossfadeCurrentLoop(m, 3); },
        [](const Sound& b, const Sound& a) {
          const std::int64_t end = a.samples[0].markers.end;

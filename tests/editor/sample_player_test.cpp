@@ -200,10 +200,11 @@ TEST_F(PlayerTest, SampleWithoutLoopEndsWithOneSilentBufferThenStoppedReport) {
 // The transposed tone at the output's rate: its peak where the transpose
 // puts it, and everything that is not the tone (images, aliases) 40 dB down.
 TEST_F(PlayerTest, RateConversionKeepsTheToneClean) {
-  struct Case { double tone; int cents; std::uint32_t rate; };
+  // `key`: a key of the keyboard strip on top of the transpose.
+  struct Case { double tone; int cents; std::uint32_t rate; double key = 1.0; };
   const Case cases[] = {{1000, 0, 44100},    {1000, 120, 44100},  {1000, -120, 44100}, {1000, 0, 48000},
                         {1000, 120, 48000},  {1000, -120, 48000}, {10000, 120, 44100}, {10000, 120, 48000},
-                        {10000, -120, 48000}};
+                        {10000, -120, 48000}, {1000, 0, 44100, 2.0}, {1000, -30, 48000, 0.5}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.tone << " Hz, " << c.cents << " cents, " << c.rate << " Hz");
     Init(c.rate);
@@ -213,12 +214,13 @@ TEST_F(PlayerTest, RateConversionKeepsTheToneClean) {
     player.SetMarkers({0, 0, 0, static_cast<std::int64_t>(sine.size())});
     player.SetLoopFlags(0);
     player.SetTranspose(c.cents);
+    player.SetKeyRate(c.key);
     ASSERT_EQ(player.Start(), kOk);
     player.Stop();
     std::vector<float> y(c.rate + 500);
     ASSERT_EQ(player.Render(y.data(), static_cast<std::uint32_t>(y.size())), y.size());
     const std::size_t skip = 500, n = c.rate;  // past the filter's start
-    const double expected = c.tone * std::exp2(c.cents / 1200.0);
+    const double expected = c.tone * std::exp2(c.cents / 1200.0) * c.key;
     // Least-squares fit of a sine at f over the window; the residual energy.
     auto residual = [&](double f) {  // what a least-squares sine at f leaves, relative
       double ss = 0, cc = 0, sc = 0, ys = 0, yc = 0, yy = 0;
