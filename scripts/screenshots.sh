@@ -110,7 +110,7 @@ sleep 0.5
 # The sound editor by a double click on a sound's row (lists at x 10..160
 # and 170..320, first row at y 56 of the client area): the Multisound with
 # its first, looped sample selected and "Find Loop" pressed (x 500..600,
-# y 330..353), then the Drumsound. Alt+F4 closes it.
+# y 328..351), then the Drumsound. Alt+F4 closes it.
 client_top=$((main_y + main_h - 486))
 editor_shot() {
   xdotool mousemove $((main_x + $1)) $((client_top + 64)) click --repeat 2 --delay 100 1
@@ -126,7 +126,7 @@ editor_shot() {
   xdotool windowactivate --sync "$editor" key alt+F4 2>/dev/null || xdotool key alt+F4
   sleep 0.5
 }
-editor_shot 60 "Pad" editor-multisound.png 550,341
+editor_shot 60 "Pad" editor-multisound.png 550,339
 editor_shot 220 "Kick" editor-drumsound.png
 
 # "Bank Manager": x 10..110, y 400..423 of the 486-unit client area, which

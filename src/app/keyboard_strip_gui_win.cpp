@@ -14,7 +14,7 @@
 namespace tavrin {
 namespace {
 
-constexpr int kKeyUnits = 12;  // a note's width in 1/96 inch
+constexpr int kKeyUnits = 8;  // a note's width in 1/96 inch
 constexpr int kEdgeGrab = 4;   // pixels either side of a zone's right edge
 constexpr COLORREF kZoneColours[8] = {RGB(230, 120, 120), RGB(120, 180, 230), RGB(140, 210, 130), RGB(230, 190, 90),
                                       RGB(190, 140, 220), RGB(100, 200, 190), RGB(240, 150, 200), RGB(170, 170, 110)};
@@ -92,20 +92,24 @@ void Paint(HWND hwnd) {
   fill(rc, GetSysColor(COLOR_BTNFACE));
   // The keys, C labelled; the computer keyboard's reach underlined.
   SetBkMode(dc, TRANSPARENT);
+  // White keys full height with a grey edge, black ones dark over their
+  // upper part.
+  const int keysHeight = rc.bottom - zb;
   for (std::int32_t n = 0; n < 128; ++n) {
     const int x = NoteX(hwnd, n);
     if (x + w < 0 || x > rc.right) continue;
-    const RECT key = {x, zb, x + w - 1, rc.bottom};
-    fill(key, BlackKey(n) ? RGB(40, 40, 40) : RGB(250, 250, 250));
+    fill({x, zb, x + w, rc.bottom}, RGB(150, 150, 150));
+    fill({x, zb, x + w - 1, rc.bottom}, RGB(250, 250, 250));
+    if (BlackKey(n)) fill({x, zb, x + w, zb + keysHeight * 3 / 5}, RGB(40, 40, 40));
     if (n >= g_strip.base && n < g_strip.base + 25) fill({x, rc.bottom - 3, x + w - 1, rc.bottom}, RGB(0, 120, 215));
-    if (n % 12 == 0) {
-      const Utf8View name = NoteName(static_cast<std::uint32_t>(n));
-      wchar_t text[8] = {};
-      for (std::size_t i = 0; i < name.size() && i < 7; ++i) text[i] = static_cast<wchar_t>(name[i]);
-      RECT t = {x + 1, zb, x + 4 * w, rc.bottom - 4};
-      SetTextColor(dc, RGB(60, 60, 60));
-      DrawTextW(dc, text, -1, &t, DT_LEFT | DT_BOTTOM | DT_SINGLELINE | DT_NOCLIP);
-    }
+  }
+  SetTextColor(dc, RGB(60, 60, 60));
+  for (std::int32_t n = 0; n < 128; n += 12) {
+    const Utf8View name = NoteName(static_cast<std::uint32_t>(n));
+    wchar_t text[8] = {};
+    for (std::size_t i = 0; i < name.size() && i < 7; ++i) text[i] = static_cast<wchar_t>(name[i]);
+    RECT t = {NoteX(hwnd, n) + 1, zb, NoteX(hwnd, n) + 6 * w, rc.bottom - 4};
+    DrawTextW(dc, text, -1, &t, DT_LEFT | DT_BOTTOM | DT_SINGLELINE | DT_NOCLIP);
   }
   // The zones, each in its sample's colour, the root as a dark mark.
   const EditorModel& m = EditorModelOfWindow();
@@ -122,6 +126,13 @@ void Paint(HWND hwnd) {
       SelectObject(dc, oldBrush);
       SelectObject(dc, oldPen);
     }
+    // Its sample's name where it fits.
+    const SampleData& sample = m.working.samples[static_cast<std::size_t>(z.sample)];
+    Utf16Text<40> name;
+    name.assignUtf8(sample.name.view());
+    RECT t = {std::max<LONG>(band.left, 0) + 4, band.top + 2, std::min(band.right, rc.right) - 4, band.top + zb / 3};
+    SetTextColor(dc, RGB(20, 20, 20));
+    DrawTextW(dc, reinterpret_cast<const wchar_t*>(name.terminated()), -1, &t, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_END_ELLIPSIS);
     const int rx = NoteX(hwnd, z.root);
     fill({rx + w / 4, zb / 3, rx + w - w / 4, zb * 2 / 3}, RGB(20, 20, 20));
   }

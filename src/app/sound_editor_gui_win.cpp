@@ -108,15 +108,15 @@ ControlSpec g_table[EditorRow::kCount] = {
     // tools area
     ROW(500, 300, 80, 23, L"Button", L"Undo", kPush, 0, 0),
     ROW(585, 300, 80, 23, L"Button", L"Redo", kPush, 0, 0),
-    ROW(500, 330, 100, 23, L"Button", L"Find Loop", kPush, 0, 0),
-    ROW(605, 330, 80, 200, L"ComboBox", nullptr, CBS_DROPDOWNLIST | WS_TABSTOP, 0, 0),
-    ROW(690, 330, 300, 23, L"Static", nullptr, kLabel | SS_ENDELLIPSIS, 0, 0),
-    ROW(500, 360, 100, 23, L"Button", L"Crossfade\u2026", kPush, 0, 0),
-    ROW(605, 360, 100, 23, L"Button", L"Detect Pitch", kPush, 0, 0),
-    ROW(710, 360, 280, 23, L"Static", nullptr, kLabel | SS_ENDELLIPSIS, 0, 0),
-    ROW(500, 390, 100, 23, L"Button", L"Trim to Loop", kPush, 0, 0),
-    ROW(605, 390, 385, 23, L"Static", nullptr, kLabel, 0, 0),
-    ROW(500, 425, 490, 165, kKeyboardStripClass, nullptr, WS_TABSTOP | WS_HSCROLL | WS_BORDER, 0, 0),
+    ROW(500, 328, 100, 23, L"Button", L"Find Loop", kPush, 0, 0),
+    ROW(605, 328, 80, 200, L"ComboBox", nullptr, CBS_DROPDOWNLIST | WS_TABSTOP, 0, 0),
+    ROW(500, 353, 490, 20, L"Static", nullptr, kLabel | SS_ENDELLIPSIS, 0, 0),
+    ROW(690, 328, 100, 23, L"Button", L"Crossfade\u2026", kPush, 0, 0),
+    ROW(795, 328, 100, 23, L"Button", L"Detect Pitch", kPush, 0, 0),
+    ROW(500, 373, 490, 20, L"Static", nullptr, kLabel | SS_ENDELLIPSIS, 0, 0),
+    ROW(680, 300, 100, 23, L"Button", L"Trim to Loop", kPush, 0, 0),
+    ROW(785, 300, 205, 23, L"Static", nullptr, kLabel, 0, 0),
+    ROW(500, 398, 490, 192, kKeyboardStripClass, nullptr, WS_TABSTOP | WS_HSCROLL | WS_BORDER, 0, 0),
 };
 #undef ROW
 

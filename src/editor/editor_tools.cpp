@@ -75,7 +75,8 @@ EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSear
   if (search.period > 0.0 && n > 0) {
     const double periods = std::max(1.0, std::round(length / search.period));
     const double cents = 1200.0 * std::log2(kCardRate * periods / length / search.frequency);
-    n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ", %.0f periods", periods);
+    n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ", %.0f period%s", periods,
+                       periods == 1.0 ? "" : "s");
     n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ", %s%.0f dB, %.1f cents",
                        c.errorDb < 0 ? "\xE2\x88\x92" : "", std::fabs(c.errorDb), cents);
   } else if (n > 0) {

@@ -208,7 +208,7 @@ TEST_F(PlayerTest, RateConversionKeepsTheToneClean) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.tone << " Hz, " << c.cents << " cents, " << c.rate << " Hz");
     Init(c.rate);
-    std::vector<float> sine(2 * kCardRate);
+    std::vector<float> sine(static_cast<std::size_t>(2 * kCardRate * std::max(1.0, c.key)));
     for (std::size_t i = 0; i < sine.size(); ++i) sine[i] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * c.tone * i / kCardRate));
     player.SetFrames(sine.data(), sine.size());
     player.SetMarkers({0, 0, 0, static_cast<std::int64_t>(sine.size())});

@@ -542,6 +542,30 @@ TEST_F(EditorTest, DetectPitchSetsRootAndTransposeOrSaysWhyNot) {
   }
 }
 
+TEST_F(EditorTest, CrossfadeAndTrimChangeTheFramesAndUndo) {
+  Sound sound = MakeSound(SoundType::Multisound, 1, 31250);
+  sound.samples[0].markers = MarkerSet{0, 1000, 1250, 31100};  // a seam half a cycle off
+  const std::vector<float> frames = sound.samples[0].frames;
+  Open(std::move(sound));
+  const Boxes seen = test::Answering({test::BoxAnswer(IDOK, 100, L"5")}, [&] { Press(R::kCrossfade); });
+  ASSERT_EQ(seen.size(), 1u);
+  // As it opens: the seam now and after the automatic length.
+  EXPECT_NE(seen[0].find(L"Seam now 7 dB; crossfaded over 20.0 ms: "), std::wstring::npos) << seen[0];
+  std::size_t changed = 0;
+  for (std::size_t i = 0; i < frames.size(); ++i) changed += Current().frames[i] != frames[i];
+  EXPECT_GT(changed, 100u);
+  EXPECT_LE(changed, 156u);  // 5 ms, not the automatic 20
+  EXPECT_EQ(Current().frames.size(), frames.size());
+  Press(R::kTrim);  // the frames before Start and from End on go
+  EXPECT_EQ(Current().frames.size(), 30100u);
+  EXPECT_EQ(WindowText(C(R::kTrimStatus)), L"2300 bytes given back");
+  EXPECT_EQ(WindowText(C(R::kEnd)), L"30100");
+  Press(R::kUndo);
+  Press(R::kUndo);
+  EXPECT_EQ(Current().frames, frames);
+  EXPECT_EQ(Current().markers.start, 1000);
+}
+
 TEST_F(EditorTest, F2RenamesAtTheCardsLength) {
   Open(MakeSound(SoundType::Multisound, 2));
   SendMessageW(C(R::kList), WM_KEYDOWN, VK_F2, 0);
