@@ -274,6 +274,19 @@ LRESULT CALLBACK StripProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         g_strip.drag = Drag::kNone;
       }
       return 0;
+    case WM_SETCURSOR: {
+      // Over a zone's right edge: the sizing cursor.
+      POINT p;
+      GetCursorPos(&p);
+      ScreenToClient(hwnd, &p);
+      bool edge = false;
+      const std::vector<KeyZone> zones = Zones();
+      if (LOWORD(lParam) == HTCLIENT && p.y < ZoneBottom(hwnd) && ZoneAt(zones, hwnd, p.x, edge) && edge) {
+        SetCursor(LoadCursorW(nullptr, IDC_SIZEWE));
+        return TRUE;
+      }
+      break;
+    }
     case WM_GETDLGCODE:
       return DLGC_WANTARROWS | DLGC_WANTCHARS;
     case WM_KEYDOWN:

@@ -81,8 +81,9 @@ PY
 }
 status=0
 heard PreviewForRecording 1000 1071.8 || status=1
-# A key of the strip: 72 on a sample rooted at 60, then 84 in another zone.
-heard KeyboardForRecording 1000 312.5 || status=1
+# Keys of the strip: 72 on a sample rooted at 60, 84 in another zone, then
+# the root (60) from the computer keyboard.
+heard KeyboardForRecording 1000 312.5 500 || status=1
 closing=$(TAVRIN_RECORD_PREVIEW=1 scripts/wine-run "$exe" --gtest_filter=EditorTest.ClosingWhilePlaying 2>/dev/null |
   grep -E '^\[ *(OK|FAILED|SKIPPED) ' || true)
 echo "$closing"

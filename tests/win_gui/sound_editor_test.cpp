@@ -613,7 +613,7 @@ TEST_F(EditorTest, KeyboardStripZonesSelectAndDragTheTopKey) {
 
 // Plays for tests/win_gui/preview_pitch_wine.sh: key 72 of a 500 Hz sample
 // rooted at 60 (1000 Hz) for 1.5 s, 1 s of silence, then key 84, the root of
-// a 312.5 Hz sample whose zone holds it. Prints the time from the click to
+// a 312.5 Hz sample whose zone holds it, then C4 from the computer keyboard. Prints the time from the click to
 // the first buffer handed to the output (the player fills it before Start
 // returns).
 TEST_F(EditorTest, KeyboardForRecording) {
@@ -645,6 +645,13 @@ TEST_F(EditorTest, KeyboardForRecording) {
     EXPECT_FALSE(EditorPreviewPlaying());
     test::PumpUntil([] { return false; }, 1000);
   }
+  // The computer keyboard an octave up: Z is C4, the first sample's root.
+  SendMessageW(strip, WM_KEYDOWN, VK_RIGHT, 0);
+  SendMessageW(strip, WM_KEYDOWN, 'Z', 0);
+  EXPECT_TRUE(EditorPreviewPlaying());
+  test::PumpUntil([] { return false; }, 1500);
+  SendMessageW(strip, WM_KEYUP, 'Z', 0);
+  EXPECT_FALSE(EditorPreviewPlaying());
   EXPECT_EQ(EditorModelOfWindow().current, 0);  // playing makes no sample current
 }
 
