@@ -313,6 +313,15 @@ TEST_F(EditorTest, DroppedFilesAreImportedAndFailuresReported) {
   EXPECT_EQ(SampleCount(), 1u);
   EXPECT_EQ(EditorModelOfWindow().current, 0);
   EXPECT_FALSE(notify(DL_BEGINDRAG, 0));  // one sample: no drag
+  // Each went through the model: undone one by one, down to the empty list.
+  for (const auto& [count, first] : {std::pair{2u, "three"}, {2u, "one"}, {0u, ""}}) {
+    Press(R::kUndo);
+    EXPECT_EQ(SampleCount(), count);
+    if (count > 0) {
+      EXPECT_EQ(std::string(EditorModelOfWindow().working.samples[0].name.view()), first);
+    }
+  }
+  EXPECT_FALSE(IsWindowEnabled(C(R::kUndo)));
 }
 
 TEST_F(EditorTest, PlusImportsTheChosenFilesAndReportsFailures) {
