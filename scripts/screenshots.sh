@@ -111,9 +111,9 @@ sleep 0.5
 
 # The sound editor by a double click on a sound's row (lists at x 10..160
 # and 170..320, first row at y 56 of the client area): the Multisound with
-# its first, looped sample selected and zoomed to its loop ("Zoom to Loop"
-# at x 500..610, y 10..33 of the 1000 x 600 client area, which ends where
-# the window ends) beside its seam, then the Drumsound. Alt+F4 closes it.
+# its first sample selected, "Find Loop" pressed and zoomed to the loop
+# ("Zoom to Loop" at x 500..610, y 10..33 of the 1000 x 600 client area, which
+# ends where the window ends) beside its seam, then the Drumsound. Alt+F4 closes it.
 client_top=$((main_y + main_h - 486))
 editor_shot() {
   xdotool mousemove $((main_x + $1)) $((client_top + 64)) click --repeat 2 --delay 100 1
@@ -122,6 +122,9 @@ editor_shot() {
   sleep 1
   if [ -n "${4:-}" ]; then
     eval "$(xdotool getwindowgeometry --shell "$editor")"
+    # "Find Loop" (x 500..600, y 328..351), then "Zoom to Loop".
+    xdotool mousemove $((X + (WIDTH - 1000) / 2 + 550)) $((Y + HEIGHT - 600 + 339)) click 1
+    sleep 1
     xdotool mousemove $((X + (WIDTH - 1000) / 2 + 555)) $((Y + HEIGHT - 600 + 21)) click 1
     # The seam view (x 500..990, y 66..256) three notches wider: a few periods.
     xdotool mousemove $((X + (WIDTH - 1000) / 2 + 745)) $((Y + HEIGHT - 600 + 160)) click --repeat 3 --delay 100 5

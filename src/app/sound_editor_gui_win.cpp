@@ -6,11 +6,14 @@
 #include <commctrl.h>
 #include <ole2.h>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "app/app_gui_win.h"
 #include "app/framework_gui_win.h"
 #include "app/seam_view_gui_win.h"
+#include "app/keyboard_strip_gui_win.h"
 #include "app/waveform_view_gui_win.h"
 #include "editor/audio_output_win.h"
 #include "editor/editor_tools.h"
@@ -110,6 +113,18 @@ ControlSpec g_table[EditorRow::kCount] = {
     ROW(500, 43, 490, 23, L"Static", L"Seam: the frames before End, then from Loop (wheel: zoom)", kLabel, 0, 0),
     ROW(500, 66, 490, 190, kSeamViewClass, nullptr, 0, 0, 0),
     ROW(500, 262, 490, 23, L"Static", nullptr, kLabel, 0, 0),
+    // tools area
+    ROW(500, 300, 80, 23, L"Button", L"Undo", kPush, 0, 0),
+    ROW(585, 300, 80, 23, L"Button", L"Redo", kPush, 0, 0),
+    ROW(500, 328, 100, 23, L"Button", L"Find Loop", kPush, 0, 0),
+    ROW(605, 328, 80, 200, L"ComboBox", nullptr, CBS_DROPDOWNLIST | WS_TABSTOP, 0, 0),
+    ROW(500, 353, 490, 20, L"Static", nullptr, kLabel | SS_ENDELLIPSIS, 0, 0),
+    ROW(690, 328, 100, 23, L"Button", L"Crossfade\u2026", kPush, 0, 0),
+    ROW(795, 328, 100, 23, L"Button", L"Detect Pitch", kPush, 0, 0),
+    ROW(500, 373, 490, 20, L"Static", nullptr, kLabel | SS_ENDELLIPSIS, 0, 0),
+    ROW(680, 300, 100, 23, L"Button", L"Trim to Loop", kPush, 0, 0),
+    ROW(785, 300, 205, 23, L"Static", nullptr, kLabel, 0, 0),
+    ROW(500, 398, 490, 192, kKeyboardStripClass, nullptr, WS_TABSTOP | WS_HSCROLL | WS_BORDER, 0, 0),
 };
 #undef ROW
 
@@ -157,6 +172,9 @@ struct EditorState {
   EditorPreview listener;
   std::unique_ptr<AudioOutput> output;
   SamplePlayer player{&listener};
+  LoopSearchState search;
+  std::int32_t note = -1;  // the key of the strip sounding, or -1
+  HWND rename = nullptr;   // the in-place name field while renaming
 };
 EditorState g_editor;
 
@@ -229,6 +247,7 @@ void ShowSoundFields() {
 
 void ShowSampleList() {
   HWND list = Row(EditorRow::kList);
+  const LRESULT top = SendMessageW(list, LB_GETTOPINDEX, 0, 0);
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   SendMessageW(list, LB_RESETCONTENT, 0, 0);
   for (const SampleData& d : g_editor.model.working.samples) {
@@ -236,6 +255,7 @@ void ShowSampleList() {
     name.assignUtf8(d.name.view());
     SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.terminated()));
   }
+  SendMessageW(list, LB_SETTOPINDEX, static_cast<WPARAM>(top > 0 ? top : 0), 0);
   SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(g_editor.model.current), 0);
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
@@ -274,6 +294,11 @@ void ShowEnabling(bool all) {
       {EditorRow::kDwgs, e.dwgs},
   };
   for (const Rule& r : rules) EnableWindow(Row(r.row), r.on);
+  const bool looping = e.loopBoxes;  // a sample of a Multisound
+  for (std::size_t row : {EditorRow::kFindLoop, EditorRow::kLoopStyle, EditorRow::kCrossfade})
+    EnableWindow(Row(row), looping);
+  EnableWindow(Row(EditorRow::kDetectPitch), e.pitchControls);
+  EnableWindow(Row(EditorRow::kTrim), e.playAndSnapshots);
   for (std::size_t k = 0; k < 8; ++k) EnableWindow(Row(EditorRow::kSnapshot1 + k), e.playAndSnapshots);
   for (std::size_t row : kMarkerRows) SendMessageW(Row(row), EM_SETREADONLY, !e.markerFieldsEditable, 0);
   for (const ValueField& f : kValueFields) {
@@ -314,8 +339,13 @@ LRESULT CALLBACK NumericFilter(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
 
 void CloseEditor() {
   // The render thread has ended when Stop returns; only then go the frames.
+  if (g_editor.rename) DestroyWindow(g_editor.rename);
+  g_editor.note = -1;
   g_editor.player.Stop();
+  g_editor.player.SetKeyRate(1.0);
   DetachEditorFrames();
+  g_editor.search = LoopSearchState();
+  g_editor.model.history.Clear();
   g_editor.model.current = -1;
   std::vector<SampleData>().swap(g_editor.model.working.samples);
   g_editor.open = false;
@@ -339,6 +369,142 @@ void ValueTyped(const ValueField& f) {
 }
 
 void Zoom(bool toLoop);
+// --- Tools --------------------------------------------------------------------------------
+
+void SetStatus(std::size_t row, const ToolStatus& status) {
+  Utf16Text<128> text;
+  text.assignUtf8(status.view());
+  SetWindowTextW(Row(row), W(text.terminated()));
+}
+
+// Hands the current sample back to the preview after a key of the strip.
+void RestorePreview() {
+  const SampleData* s = g_editor.model.CurrentSample();
+  g_editor.player.SetKeyRate(1.0);
+  g_editor.player.SetFrames(s && !s->frames.empty() ? s->frames.data() : nullptr, s ? s->frames.size() : 0);
+  g_editor.player.SetMarkers(s ? s->markers : MarkerSet{});
+  g_editor.player.SetLoopFlags(ShownLoopFlags(g_editor.model));
+  g_editor.player.SetTranspose(s ? s->transpose : 0);
+}
+
+// Runs a tool that may give the sample new frames: a running preview stops
+// first and starts again on them.
+template <class Tool>
+void RunTool(Tool&& tool) {
+  const bool wasPlaying = g_editor.player.IsPlaying();
+  g_editor.player.Stop();
+  Apply(tool());
+  if (wasPlaying && g_editor.model.CurrentSample()) g_editor.player.Start();
+}
+
+void UndoOrRedo(bool redo) {
+  EditorModel& m = g_editor.model;
+  if (!(redo ? CanRedo(m) : CanUndo(m))) return;
+  RunTool([&] {
+    DetachEditorFrames();
+    EditOutcome o = redo ? Redo(m) : Undo(m);
+    o.refresh |= Refresh::kPreviewFrames;  // given back whether or not it ran
+    if (o.result != kOk) AppMessageBox(g_editor.hwnd, L"There is not enough memory to undo this", MB_OK | MB_ICONERROR);
+    return o;
+  });
+}
+
+bool ToolCommand(std::size_t row, UINT code) {
+  EditorModel& m = g_editor.model;
+  if (code != BN_CLICKED) return false;
+  ToolStatus status;
+  switch (row) {
+    case EditorRow::kUndo:
+    case EditorRow::kRedo:
+      UndoOrRedo(row == EditorRow::kRedo);
+      return true;
+    case EditorRow::kFindLoop: {
+      LoopSearchOptions options;
+      options.maxCandidates = 8;
+      const bool compact = SendMessageW(Row(EditorRow::kLoopStyle), CB_GETCURSEL, 0, 0) == 1;
+      Apply(FindLoop(m, g_editor.search, options, status, compact));
+      SetStatus(EditorRow::kLoopStatus, status);
+      return true;
+    }
+    case EditorRow::kCrossfade: {
+      const SampleData* s = m.CurrentSample();
+      std::int32_t ms = 0;
+      if (s && AskCrossfadeLength(g_editor.hwnd, *s, ms)) RunTool([&] { return CrossfadeCurrentLoop(m, ms); });
+      return true;
+    }
+    case EditorRow::kDetectPitch:
+      Apply(DetectSamplePitch(m, GetKeyState(VK_SHIFT) < 0, status));
+      SetStatus(EditorRow::kPitchStatus, status);
+      return true;
+    case EditorRow::kTrim: {
+      std::uint64_t freed = 0;
+      RunTool([&] { return TrimToLoop(m, freed); });
+      Utf16Text<64> text;
+      if (freed > 0) {
+        text.appendDecimal(static_cast<std::uint32_t>(std::min<std::uint64_t>(freed, UINT32_MAX)));
+        text.append(u" bytes given back");
+      } else {
+        text.append(u"Nothing to trim");
+      }
+      SetWindowTextW(Row(EditorRow::kTrimStatus), W(text.terminated()));
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// The in-place name field: Enter or leaving it keeps the name (one step),
+// Escape drops it.
+LRESULT CALLBACK RenameField(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR) {
+  // Leaving the field closes it once the focus has moved on.
+  const auto finish = [&](bool keep, bool now) {
+    if (g_editor.rename != hwnd) return;
+    g_editor.rename = nullptr;
+    if (keep) {
+      wchar_t text[64] = {};
+      const int n = GetWindowTextW(hwnd, text, 64);
+      Apply(RenameSample(g_editor.model, Utf16View(reinterpret_cast<const char16_t*>(text),
+                                                   n > 0 ? static_cast<std::size_t>(n) : 0)));
+      EndFieldEdit(g_editor.model);
+    }
+    if (now) {
+      DestroyWindow(hwnd);
+    } else {
+      ShowWindow(hwnd, SW_HIDE);
+      PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    }
+  };
+  switch (msg) {
+    case WM_GETDLGCODE:
+      return DLGC_WANTALLKEYS;
+    case WM_KEYDOWN:
+      if (wParam == VK_RETURN || wParam == VK_ESCAPE) {
+        finish(wParam == VK_RETURN, true);
+        SetFocus(Row(EditorRow::kList));
+        return 0;
+      }
+      break;
+    case WM_KILLFOCUS:
+      finish(true, false);
+      break;
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(hwnd, RenameField, id);
+      break;
+    default:
+      break;
+  }
+  return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK ListKeys(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR) {
+  if (msg == WM_KEYDOWN && wParam == VK_F2) {
+    EditorBeginRename();
+    return 0;
+  }
+  if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, ListKeys, id);
+  return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
 
 void Command(HWND control, UINT code) {
   const std::ptrdiff_t found = FindControl(g_table, EditorRow::kCount, control);
@@ -368,8 +534,12 @@ void Command(HWND control, UINT code) {
   if (row == EditorRow::kAdd && clicked) return EditorImport();
   if (row == EditorRow::kRemove && clicked) return EditorRemove();
   if (row == EditorRow::kExport && clicked) return EditorExport();
+  if (row == EditorRow::kList && code == LBN_DBLCLK) return EditorBeginRename();
   if (g_editor.refreshing) return;
+  if (ToolCommand(row, code)) return;
   if (row == EditorRow::kName && code == EN_CHANGE) return Apply(SetSoundName(m, FieldText(row).view()));
+  // Typing into one field is one step: leaving it ends the step.
+  if (code == EN_KILLFOCUS) EndFieldEdit(m);
   if ((row == EditorRow::kPcm || row == EditorRow::kDwgsRadio) && clicked)
     return Apply(SetWaveType(m, Checked(EditorRow::kPcm), Checked(EditorRow::kDwgsRadio)));
   if (row == EditorRow::kDwgs && clicked) {
@@ -499,8 +669,15 @@ bool CreateEditor(HWND hwnd) {
   g_editor.refreshing = true;
   QueryDpi(hwnd, g_editor.frame.dpiX, g_editor.frame.dpiY);
   ApplyTitleBarMode(hwnd);
-  if (!RegisterSeamView() || !CreateControls(g_table, EditorRow::kCount, hwnd)) return false;
+  if (!RegisterSeamView() ||
+      !RegisterKeyboardStripClass(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd, GWLP_HINSTANCE))) ||
+      !CreateControls(g_table, EditorRow::kCount, hwnd))
+    return false;
   MakeDragList(Row(EditorRow::kList));
+  SetWindowSubclass(Row(EditorRow::kList), ListKeys, 1, 0);
+  for (const wchar_t* style : {L"Natural", L"Compact"})
+    SendMessageW(Row(EditorRow::kLoopStyle), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(style));
+  SendMessageW(Row(EditorRow::kLoopStyle), CB_SETCURSEL, 0, 0);
   g_editor.dragListMessage = RegisterWindowMessageW(DRAGLISTMSGSTRING);
 
   SendMessageW(Row(EditorRow::kName), EM_LIMITTEXT, 10, 0);
@@ -576,6 +753,65 @@ void EditorPreview::PostPreviewEnded(std::uint64_t session) {
 HWND EditorControl(std::size_t row) { return row < EditorRow::kCount ? g_table[row].hwnd : nullptr; }
 EditorModel& EditorModelOfWindow() { return g_editor.model; }
 bool EditorPreviewPlaying() { return g_editor.player.IsPlaying(); }
+
+void EditorBeginRename() {
+  HWND list = Row(EditorRow::kList);
+  const SampleData* s = g_editor.model.CurrentSample();
+  if (!s || g_editor.rename || !g_editor.open) return;
+  RECT r = {};
+  if (SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(g_editor.model.current), reinterpret_cast<LPARAM>(&r)) ==
+      LB_ERR)
+    return;
+  Utf16Text<40> name;
+  name.assignUtf8(s->name.view());
+  g_editor.rename = CreateWindowExW(0, L"Edit", W(name.terminated()), WS_CHILD | WS_BORDER | ES_AUTOHSCROLL, r.left,
+                                    r.top, r.right - r.left, r.bottom - r.top + 4, list, nullptr,
+                                    reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(list, GWLP_HINSTANCE)), nullptr);
+  if (!g_editor.rename) return;
+  SendMessageW(g_editor.rename, WM_SETFONT, SendMessageW(list, WM_GETFONT, 0, 0), TRUE);
+  SendMessageW(g_editor.rename, EM_LIMITTEXT, 32, 0);
+  SetWindowSubclass(g_editor.rename, RenameField, 1, 0);
+  ShowWindow(g_editor.rename, SW_SHOW);
+  SendMessageW(g_editor.rename, EM_SETSEL, 0, -1);
+  SetFocus(g_editor.rename);
+}
+
+void EditorPlayNote(std::int32_t note) {
+  const EditorModel& m = g_editor.model;
+  std::vector<KeyZone> zones;
+  if (!g_editor.open || KeyZones(m.working, zones) != kOk) return;
+  const std::int64_t i = SampleForNote(zones, note);
+  if (i < 0) return;
+  const SampleData& s = m.working.samples[static_cast<std::size_t>(i)];
+  g_editor.player.Stop();
+  g_editor.note = note;
+  g_editor.player.SetFrames(s.frames.empty() ? nullptr : s.frames.data(), s.frames.size());
+  g_editor.player.SetMarkers(s.markers);
+  g_editor.player.SetLoopFlags(m.working.soundType == SoundType::Multisound ? s.loopFlags : 0);
+  g_editor.player.SetTranspose(s.transpose);
+  g_editor.player.SetKeyRate(NoteRate(s, note) / std::exp2(s.transpose / 1200.0));
+  if (g_editor.player.Start() != kOk) EditorStopNote();
+}
+
+void EditorStopNote() {
+  if (g_editor.note < 0) return;
+  g_editor.note = -1;
+  g_editor.player.Stop();
+  RestorePreview();
+}
+
+void EditorSelectFromStrip(std::int64_t sample) {
+  SendMessageW(Row(EditorRow::kList), LB_SETCURSEL, static_cast<WPARAM>(sample), 0);
+  SelectEditorSample(sample, false);
+}
+
+void EditorDragTopKey(std::int64_t sample, std::int32_t key, bool dragging) {
+  // A drag on another sample's zone makes it current within the same step.
+  if (sample != g_editor.model.current) g_editor.player.Stop();
+  const EditOutcome o = DragTopKey(g_editor.model, sample, key, dragging);
+  SendMessageW(Row(EditorRow::kList), LB_SETCURSEL, static_cast<WPARAM>(g_editor.model.current), 0);
+  Apply(EditOutcome{o.refresh & ~Refresh::kSampleList, o.result});
+}
 IDropTarget* EditorDropTarget() { return g_editor.dropTarget; }
 
 void DetachEditorFrames() {
@@ -585,6 +821,8 @@ void DetachEditorFrames() {
 }
 
 void SelectEditorSample(std::int64_t index, bool fillList) {
+  for (std::size_t row : {EditorRow::kLoopStatus, EditorRow::kPitchStatus, EditorRow::kTrimStatus})
+    SetWindowTextW(Row(row), L"");
   const bool wasPlaying = g_editor.player.IsPlaying();
   g_editor.player.Stop();
   // A click in the list leaves the list alone: filled again it would scroll.
@@ -633,6 +871,9 @@ void ApplyEditorRefresh(std::uint32_t refresh) {
   if (refresh & (kEnabling | kStepButtons)) ShowEnabling((refresh & kEnabling) != 0);
   if (refresh & (kPreviewFrames | kPreviewMarkers | kPreviewFlags | kViewMarkers | kMarkerFields))
     ShowSeam((refresh & kPreviewFrames) != 0);
+  EnableWindow(Row(EditorRow::kUndo), CanUndo(m));
+  EnableWindow(Row(EditorRow::kRedo), CanRedo(m));
+  if (refresh & (kParameters | kSampleList | kEnabling)) SendMessageW(Row(EditorRow::kKeyboard), kStripRefresh, 0, 0);
   g_editor.refreshing = wasRefreshing;
 }
 
@@ -714,6 +955,12 @@ bool SoundEditorPreTranslate(MSG& msg) {
   HWND editor = App().editorWindow;
   if (!editor || !IsWindowVisible(editor)) return false;
   if (msg.hwnd != editor && !IsChild(editor, msg.hwnd)) return false;
+  if (msg.message == WM_KEYDOWN && (msg.wParam == 'Z' || msg.wParam == 'Y') && GetKeyState(VK_CONTROL) < 0 &&
+      GetKeyState(VK_MENU) >= 0 && !g_editor.rename) {
+    EndFieldEdit(g_editor.model);
+    UndoOrRedo(msg.wParam == 'Y');
+    return true;
+  }
   if (msg.message == WM_KEYDOWN && msg.wParam == VK_SPACE) {
     wchar_t cls[16] = {};
     HWND focus = GetFocus();

@@ -55,7 +55,19 @@ inline constexpr std::size_t kCursorText = 68;  // the frame and time under the 
 inline constexpr std::size_t kSeamLabel = 69;
 inline constexpr std::size_t kSeamView = 70;
 inline constexpr std::size_t kSeamError = 71;  // "Seam error -41.2 dB"
-inline constexpr std::size_t kCount = 72;
+// tools area
+inline constexpr std::size_t kUndo = 72;
+inline constexpr std::size_t kRedo = 73;
+inline constexpr std::size_t kFindLoop = 74;
+inline constexpr std::size_t kLoopStyle = 75;  // "Natural" or "Compact"
+inline constexpr std::size_t kLoopStatus = 76;
+inline constexpr std::size_t kCrossfade = 77;
+inline constexpr std::size_t kDetectPitch = 78;
+inline constexpr std::size_t kPitchStatus = 79;
+inline constexpr std::size_t kTrim = 80;
+inline constexpr std::size_t kTrimStatus = 81;
+inline constexpr std::size_t kKeyboard = 82;
+inline constexpr std::size_t kCount = 83;
 }  // namespace EditorRow
 
 HWND EditorControl(std::size_t row);
@@ -86,5 +98,15 @@ void EditorImportDropped();
 void EditorRemove();
 void EditorExport();
 LRESULT EditorDragListNotification(const void* dragListInfo);
+// F2 or a double click: the current sample's name edited in place.
+void EditorBeginRename();
+
+// The tools (the keyboard strip calls these).
+void EditorPlayNote(std::int32_t note);
+void EditorStopNote();
+void EditorSelectFromStrip(std::int64_t sample);
+void EditorDragTopKey(std::int64_t sample, std::int32_t key, bool dragging);
+// The crossfade dialog: false when cancelled; `lengthMs` 0 for "auto".
+bool AskCrossfadeLength(HWND owner, const SampleData& sample, std::int32_t& lengthMs);
 
 }  // namespace tavrin

@@ -67,28 +67,38 @@ struct ImportTally {
   std::size_t failed = 0;
 };
 
-// Appending may move the samples: the view and the preview let go first.
-// Answers the sample that was current.
-std::int64_t BeginImport() {
-  const std::int64_t current = EditorModelOfWindow().current;
-  SelectEditorSample(-1);
-  DetachEditorFrames();
-  return current;
+// Files are imported into a scratch Sound of the same type; AppendSamples
+// then moves them into the working copy as one step.
+Sound g_scratch;
+
+void BeginImport() {
+  const Sound& w = EditorModelOfWindow().working;
+  g_scratch = Sound();
+  g_scratch.soundType = w.soundType;
+  g_scratch.waveType = w.waveType;
 }
 
 // A path that does not fit whole counts as a failure: a cut one names
 // another file.
 void ImportOne(Utf16View path, bool fits, ImportTally& tally) {
   Utf8Text<260> utf8;
-  if (fits && AssignPathFromUtf16(utf8, path) && ImportSampleFile(EditorModelOfWindow().working, utf8.view()) == kOk) {
+  if (fits && AssignPathFromUtf16(utf8, path) && ImportSampleFile(g_scratch, utf8.view()) == kOk) {
     ++tally.imported;
   } else {
     ++tally.failed;
   }
 }
 
-void FinishImport(const ImportTally& tally, std::int64_t before) {
+void FinishImport(const ImportTally& tally) {
   EditorModel& m = EditorModelOfWindow();
+  if (!g_scratch.samples.empty()) {
+    // Appending may move the samples: the view lets go first (the frames
+    // themselves stay where they are).
+    DetachEditorFrames();
+    if (AppendSamples(m, g_scratch.samples).result != kOk)
+      AppMessageBox(Editor(), L"There is not enough memory to add the samples", MB_OK | MB_ICONERROR);
+  }
+  g_scratch = Sound();
   if (tally.failed > 0) {
     Utf16Text<64> text;
     if (tally.failed == 1) {
@@ -100,13 +110,13 @@ void FinishImport(const ImportTally& tally, std::int64_t before) {
     text.append(u" couldn't be imported");
     AppMessageBox(Editor(), reinterpret_cast<const wchar_t*>(text.terminated()), MB_OK | MB_ICONERROR);
   }
-  SelectEditorSample(tally.imported > 0 ? static_cast<std::int64_t>(m.working.samples.size()) - 1 : before);
+  SelectEditorSample(m.current);
   if (tally.imported > 0) SetFocus(List());
 }
 
 bool DrumsoundFull() {
   const Sound& s = EditorModelOfWindow().working;
-  return s.soundType == SoundType::Drumsound && !s.samples.empty();
+  return s.soundType == SoundType::Drumsound && !(s.samples.empty() && g_scratch.samples.empty());
 }
 
 bool KnownExtension(Utf16View path) {
@@ -187,7 +197,7 @@ void EditorImport() {
     OpenInstrumentChooser(App().mainWindow, View(first, firstLength));
     return;
   }
-  const std::int64_t before = BeginImport();
+  BeginImport();
   ImportTally tally;
   if (!several) {
     ImportOne(View(first, firstLength), firstLength < 1024, tally);
@@ -201,7 +211,7 @@ void EditorImport() {
       ImportOne(path.view(), firstLength + 1 + nameLength < 1024, tally);
     }
   }
-  FinishImport(tally, before);
+  FinishImport(tally);
 }
 
 bool EditorDrop(DropStep step, HDROP files) {
@@ -227,23 +237,22 @@ void EditorImportDropped() {
   std::vector<DroppedFile> files;
   files.swap(g_dropped);
   if (files.empty() || !IsWindowVisible(Editor())) return;
-  const std::int64_t before = BeginImport();
+  BeginImport();
   ImportTally tally;
   for (const DroppedFile& f : files) {
     if (DrumsoundFull()) break;
     ImportOne(f.path.view(), f.fits, tally);
   }
-  FinishImport(tally, before);
+  FinishImport(tally);
 }
 
 void EditorRemove() {
   EditorModel& m = EditorModelOfWindow();
   const LRESULT selected = SendMessageW(List(), LB_GETCURSEL, 0, 0);
   if (selected < 0 || static_cast<std::size_t>(selected) >= m.working.samples.size()) return;
-  SelectEditorSample(-1);
   DetachEditorFrames();
-  m.working.samples.erase(m.working.samples.begin() + selected);
-  SelectEditorSample(static_cast<std::int64_t>(SelectionAfterRemove(static_cast<std::size_t>(selected))));
+  RemoveSample(m, selected);
+  SelectEditorSample(m.current);
   SetFocus(List());
 }
 
@@ -280,15 +289,13 @@ LRESULT EditorDragListNotification(const void* dragListInfo) {
       const int hit = LBItemFromPt(list, info->ptCursor, TRUE);
       const std::ptrdiff_t from = std::exchange(g_drag.row, -1);
       endDisplay();
-      std::vector<SampleData>& samples = EditorModelOfWindow().working.samples;
+      EditorModel& m = EditorModelOfWindow();
       const std::ptrdiff_t to = DragDropTarget(from, hit);
-      const auto n = static_cast<std::ptrdiff_t>(samples.size());
-      if (to < 0 || to >= n || from >= n) return 0;
-      SelectEditorSample(-1);
+      const auto n = static_cast<std::ptrdiff_t>(m.working.samples.size());
+      if (to < 0 || to >= n || from >= n || from == to) return 0;
       DetachEditorFrames();
-      for (std::ptrdiff_t i = from; i < to; ++i) std::swap(samples[i], samples[i + 1]);
-      for (std::ptrdiff_t i = from; i > to; --i) std::swap(samples[i], samples[i - 1]);
-      SelectEditorSample(to);
+      MoveSample(m, from, to);
+      SelectEditorSample(m.current);
       SetFocus(list);
       return 0;
     }

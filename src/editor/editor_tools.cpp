@@ -32,13 +32,14 @@ void Say(ToolStatus& status, const char* text) { status.assign(text); }
 
 }  // namespace
 
-EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSearchOptions& options, ToolStatus& status) {
+EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSearchOptions& options, ToolStatus& status,
+                     bool compact) {
   SampleData* s = model.CurrentSample();
   status.clear();
   if (!s || model.working.soundType != SoundType::Multisound) return {};
   const std::int64_t from = s->markers.start > 0 ? s->markers.start : -1;
   const std::int64_t to = s->markers.end;
-  const bool same = search.sample == model.current && search.frames == s->frames.data() &&
+  const bool same = search.sample == model.current && search.compact == compact && search.frames == s->frames.data() &&
                     search.frameCount == s->frames.size() && search.from == from &&
                     search.shown < search.found.size() && s->markers.loop == search.found[search.shown].loop &&
                     s->markers.end == search.found[search.shown].end;
@@ -51,10 +52,11 @@ EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSear
     o.from = from;
     o.to = to;
     o.period = pitch.pitched ? kCardRate / pitch.frequency : 0.0;
+    if (compact) o.preference = LoopPreference::kCompact;  // the search's own compact pick first
     std::vector<LoopCandidate> found;
     if (Result r = FindLoops(s->frames.data(), s->frames.size(), o, found)) return {kNone, r};
     search = LoopSearchState{std::move(found), 0, model.current, s->frames.data(), s->frames.size(), from, to,
-                             o.period, pitch.pitched ? pitch.frequency : 0.0};
+                             o.period, pitch.pitched ? pitch.frequency : 0.0, compact};
   }
   if (search.found.empty()) {
     Say(status, "No loop found");
@@ -69,7 +71,8 @@ EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSear
   if (search.period > 0.0 && n > 0) {
     const double periods = std::max(1.0, std::round(length / search.period));
     const double cents = 1200.0 * std::log2(kCardRate * periods / length / search.frequency);
-    n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ", %.0f periods", periods);
+    n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ", %.0f period%s", periods,
+                       periods == 1.0 ? "" : "s");
     n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ", %s%.0f dB, %.1f cents",
                        c.errorDb < 0 ? "\xE2\x88\x92" : "", std::fabs(c.errorDb), cents);
   } else if (n > 0) {

@@ -24,6 +24,7 @@ struct LoopSearchState {
   std::int64_t from = -1, to = -1;
   double period = 0.0;            // frames; 0 unpitched
   double frequency = 0.0;         // Hz; 0 unpitched
+  bool compact = false;           // the order the candidates were put in
 };
 
 // "Find Loop": searches the current sample between Start and End (the end
@@ -33,8 +34,12 @@ struct LoopSearchState {
 // sample with the loop still as it set it, it sets the next (after the last,
 // the first again). `status` tells which: "Loop 2 of 8: 243 ms, 58 periods,
 // −41 dB, 0.4 cents" (the cents: how far the loop's pitch lies from the
-// measured one), or "No loop found".
-EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSearchOptions& options, ToolStatus& status);
+// measured one), or "No loop found". Natural (`compact` false): the
+// candidates in the order `tavrin analyze` lists them; compact: the search's
+// compact pick first (the shortest loop whose seam and tuning hold, as
+// `--find-loop compact` takes it), for the least memory on the card.
+EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSearchOptions& options, ToolStatus& status,
+                     bool compact = false);
 
 // Where a marker dragged to `position` lands: with "Snap at Zeros" on, the
 // nearest zero crossing of the current sample (its cache built first; 4 when

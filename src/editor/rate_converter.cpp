@@ -52,17 +52,32 @@ Result RateConverter::Tabulate(Kernel& k, double cutoff) {
 Result RateConverter::Prepare(std::uint32_t maxSourceRate, std::uint32_t outputRate) {
   if (maxSourceRate == 0 || outputRate == 0) return kInvalidArgument;
   outputRate_ = 0;
-  const double down = std::min(1.0, static_cast<double>(outputRate) / maxSourceRate);
   if (Result r = Tabulate(up_, 1.0)) return r;
-  if (Result r = Tabulate(down_, down)) return r;
-  if (Result r = TryResize(buf_, 2 * std::max(up_.half, down_.half) + kBlock)) return r;
+  for (std::uint32_t i = 0; i < kDownKernels; ++i) {
+    downStep_[i] = std::max(1.0, static_cast<double>(maxSourceRate) / outputRate) * std::exp2(0.5 * i);
+    if (Result r = Tabulate(down_[i], std::min(1.0, 1.0 / downStep_[i]))) return r;
+  }
+  if (Result r = TryResize(buf_, 2 * History() + kBlock)) return r;
   outputRate_ = outputRate;
   Reset();
   return kOk;
 }
 
+std::uint32_t RateConverter::History() const {
+  std::uint32_t h = up_.half;
+  for (const Kernel& k : down_) h = std::max(h, k.half);
+  return h;
+}
+
+const RateConverter::Kernel& RateConverter::KernelFor(double step) const {
+  if (step <= 1.0) return up_;
+  for (std::uint32_t i = 0; i + 1 < kDownKernels; ++i)
+    if (step <= downStep_[i]) return down_[i];
+  return down_[kDownKernels - 1];
+}
+
 void RateConverter::Reset() {
-  const std::uint32_t history = std::max(up_.half, down_.half);
+  const std::uint32_t history = History();
   std::fill(buf_.begin(), buf_.end(), 0.0f);
   count_ = history == 0 ? 0 : history - 1;
   pos_ = count_;
@@ -86,7 +101,7 @@ float RateConverter::Interpolate(const Kernel& k, std::uint32_t i, double frac) 
 void RateConverter::Refill(FrameSource& source, std::uint32_t half) {
   const std::uint32_t i = static_cast<std::uint32_t>(pos_);
   const std::uint32_t keep = i + 1 >= half ? i + 1 - half : 0;  // the oldest frame still needed
-  const std::uint32_t history = std::max(up_.half, down_.half);
+  const std::uint32_t history = History();
   const std::uint32_t from = std::min(keep, i + 1 >= history ? i + 1 - history : 0);
   std::memmove(buf_.data(), buf_.data() + from, (count_ - from) * sizeof(float));
   count_ -= from;
@@ -106,7 +121,7 @@ void RateConverter::Refill(FrameSource& source, std::uint32_t half) {
 
 std::uint32_t RateConverter::Render(FrameSource& source, double step, float* out, std::uint32_t count) {
   if (outputRate_ == 0 || !(step > 0.0)) return 0;
-  const Kernel& k = step > 1.0 ? down_ : up_;
+  const Kernel& k = KernelFor(step);
   std::uint32_t written = 0;
   while (written < count) {
     std::uint32_t i = static_cast<std::uint32_t>(pos_);

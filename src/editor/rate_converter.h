@@ -47,8 +47,15 @@ class RateConverter {
   static constexpr std::uint32_t kPhases = 256;
   static constexpr std::uint32_t kBlock = 256;
   std::uint32_t outputRate_ = 0;
-  Kernel up_;    // step <= 1: cut at the source's Nyquist frequency
-  Kernel down_;  // step > 1: cut at the output's
+  // Steps above 1 (a higher transpose, a key of the keyboard strip above
+  // the root) are cut at the output's Nyquist frequency: one kernel for
+  // steps up to the highest source rate, then one every half octave above.
+  static constexpr std::uint32_t kDownKernels = 6;
+  Kernel up_;  // step <= 1: cut at the source's Nyquist frequency
+  Kernel down_[kDownKernels];
+  double downStep_[kDownKernels] = {};  // the largest step each is cut for
+  const Kernel& KernelFor(double step) const;
+  std::uint32_t History() const;
   std::vector<float> buf_;
   std::uint32_t count_ = 0;  // valid frames in buf_
   double pos_ = 0.0;         // read position in buf_

@@ -131,10 +131,16 @@ Result SamplePlayer::SetTranspose(std::int32_t cents) {
   return Publish();
 }
 
+Result SamplePlayer::SetKeyRate(double factor) {
+  if (!(factor > 0.0) || factor > 1024.0) return kInvalidArgument;
+  keyRate_ = factor;
+  return Publish();
+}
+
 double SamplePlayer::StepFor(std::int32_t cents) const {
   if (converter_.outputRate() == 0) return 1.0;
-  if (cents == 0 && rate_ == converter_.outputRate()) return 1.0;
-  return rate_ * std::exp2(cents / 1200.0) / converter_.outputRate();
+  if (cents == 0 && keyRate_ == 1.0 && rate_ == converter_.outputRate()) return 1.0;
+  return rate_ * std::exp2(cents / 1200.0) * keyRate_ / converter_.outputRate();
 }
 
 Result SamplePlayer::Publish() {

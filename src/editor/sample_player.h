@@ -70,6 +70,9 @@ class SamplePlayer final : private FrameSource {
   Result SetLoopFlags(std::uint32_t flags);
   // -120..120 cents; played from the next buffer on.
   Result SetTranspose(std::int32_t cents);
+  // A key of the keyboard strip against the sample's root: the rate factor
+  // (2^(semitones / 12)) on top of the transpose; 1 for the plain preview.
+  Result SetKeyRate(double factor);
 
   bool IsPlaying() const { return playing_; }
   std::uint32_t Position() const { return position_.load(std::memory_order_relaxed); }
@@ -108,6 +111,7 @@ class SamplePlayer final : private FrameSource {
   MarkerSet markers_;
   std::uint32_t loopFlags_ = 0;
   std::int32_t cents_ = 0;
+  double keyRate_ = 1.0;
   bool playing_ = false;
   std::uint64_t session_ = 0;
   std::thread thread_;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -226,6 +227,10 @@ TEST(EditorTools, EachToolChangesTheSoundAsSaidAndUndoes) {
   ASSERT_EQ(FindLoops(tone.frames.data(), tone.frames.size(), options, listed), kOk);
   ASSERT_GE(listed.size(), 2u);
 
+  std::vector<LoopCandidate> byLength;  // as the compact choice steps through them
+  options.preference = LoopPreference::kCompact;
+  ASSERT_EQ(FindLoops(tone.frames.data(), tone.frames.size(), options, byLength), kOk);
+  ASSERT_GE(byLength.size(), 2u);
   LoopSearchState search;
   ToolStatus status;
   std::uint64_t freed = 0;
@@ -246,6 +251,8 @@ TEST(EditorTools, EachToolChangesTheSoundAsSaidAndUndoes) {
   const Row rows[] = {
       {"find loop", nullptr, findLoop, loopIs(listed[0])},
       {"find loop again", [&](EditorModel& m) { findLoop(m); }, findLoop, loopIs(listed[1])},
+      {"the second compact loop", [&](EditorModel& m) { FindLoop(m, search, {}, status, true); },
+       [&](EditorModel& m) { return FindLoop(m, search, {}, status, true); }, loopIs(byLength[1])},
       {"crossfade",
        [](EditorModel& m) {  // a loop point in the attack: the two sides differ
          m.working.samples[0].markers = {0, 0, 1000, 20000};

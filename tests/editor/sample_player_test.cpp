@@ -200,25 +200,27 @@ TEST_F(PlayerTest, SampleWithoutLoopEndsWithOneSilentBufferThenStoppedReport) {
 // The transposed tone at the output's rate: its peak where the transpose
 // puts it, and everything that is not the tone (images, aliases) 40 dB down.
 TEST_F(PlayerTest, RateConversionKeepsTheToneClean) {
-  struct Case { double tone; int cents; std::uint32_t rate; };
+  // `key`: a key of the keyboard strip on top of the transpose.
+  struct Case { double tone; int cents; std::uint32_t rate; double key = 1.0; };
   const Case cases[] = {{1000, 0, 44100},    {1000, 120, 44100},  {1000, -120, 44100}, {1000, 0, 48000},
                         {1000, 120, 48000},  {1000, -120, 48000}, {10000, 120, 44100}, {10000, 120, 48000},
-                        {10000, -120, 48000}};
+                        {10000, -120, 48000}, {1000, 0, 44100, 2.0}, {1000, -30, 48000, 0.5}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.tone << " Hz, " << c.cents << " cents, " << c.rate << " Hz");
     Init(c.rate);
-    std::vector<float> sine(2 * kCardRate);
+    std::vector<float> sine(static_cast<std::size_t>(2 * kCardRate * std::max(1.0, c.key)));
     for (std::size_t i = 0; i < sine.size(); ++i) sine[i] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * c.tone * i / kCardRate));
     player.SetFrames(sine.data(), sine.size());
     player.SetMarkers({0, 0, 0, static_cast<std::int64_t>(sine.size())});
     player.SetLoopFlags(0);
     player.SetTranspose(c.cents);
+    player.SetKeyRate(c.key);
     ASSERT_EQ(player.Start(), kOk);
     player.Stop();
     std::vector<float> y(c.rate + 500);
     ASSERT_EQ(player.Render(y.data(), static_cast<std::uint32_t>(y.size())), y.size());
     const std::size_t skip = 500, n = c.rate;  // past the filter's start
-    const double expected = c.tone * std::exp2(c.cents / 1200.0);
+    const double expected = c.tone * std::exp2(c.cents / 1200.0) * c.key;
     // Least-squares fit of a sine at f over the window; the residual energy.
     auto residual = [&](double f) {  // what a least-squares sine at f leaves, relative
       double ss = 0, cc = 0, sc = 0, ys = 0, yc = 0, yy = 0;
@@ -235,6 +237,32 @@ TEST_F(PlayerTest, RateConversionKeepsTheToneClean) {
     }
     EXPECT_NEAR(bestF, expected, 0.5);
     EXPECT_LT(10 * std::log10(residual(expected)), -40.0);
+  }
+}
+
+// A key far above the root: what would land above the output's Nyquist
+// frequency is filtered away, not folded back down as an alias.
+TEST_F(PlayerTest, HighKeysLeaveNoAliases) {
+  for (const double key : {1.5, 3.2, 4.0}) {
+    SCOPED_TRACE(key);
+    Init(44100);
+    std::vector<float> sine(5 * kCardRate);
+    for (std::size_t i = 0; i < sine.size(); ++i) sine[i] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 9000.0 * i / kCardRate));
+    player.SetFrames(sine.data(), sine.size());
+    player.SetMarkers({0, 0, 0, static_cast<std::int64_t>(sine.size())});
+    player.SetKeyRate(key);  // 9 kHz becomes 13.5, 28.8 and 36 kHz
+    ASSERT_EQ(player.Start(), kOk);
+    player.Stop();
+    std::vector<float> y(20000);
+    ASSERT_EQ(player.Render(y.data(), static_cast<std::uint32_t>(y.size())), y.size());
+    double energy = 0;
+    for (std::size_t i = 500; i < y.size(); ++i) energy += double{y[i]} * y[i];
+    const double db = 10 * std::log10(energy / (y.size() - 500) / 0.125);  // against the tone's own power
+    if (key == 1.5) {
+      EXPECT_GT(db, -3.0);  // below Nyquist: it passes
+    } else {
+      EXPECT_LT(db, -40.0);
+    }
   }
 }
 

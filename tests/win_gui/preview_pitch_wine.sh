@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The preview heard: under Wine, through a PulseAudio null sink, records the
-# sink's monitor while the window test EditorTest.PreviewForRecording plays,
-# and checks the two tones: 1000 Hz and, at transpose +120, 1071.8 Hz (each
-# within 1 Hz); then, with the same sound server, EditorTest.ClosingWhilePlaying
-# (the editor closed by each of its ways while the preview plays). Starts PulseAudio (scripts/setup.sh installs it) when none runs.
+# sink's monitor while a window test plays and checks the tones (each within
+# 1 Hz): EditorTest.PreviewForRecording, 1000 Hz and, at transpose +120,
+# 1071.8 Hz; EditorTest.KeyboardForRecording, two keys of the keyboard strip.
+# Then, with the same sound server, EditorTest.ClosingWhilePlaying (the editor
+# closed by each of its ways while the preview plays). Starts PulseAudio
+# (scripts/setup.sh installs it) when none runs.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 exe="${1:-build/mingw/bin/win_gui_tests.exe}"
@@ -32,21 +34,26 @@ if [ -z "${DISPLAY:-}" ]; then
   own_env=1
   wine_env_start
 fi
-parec -d nul.monitor --format=float32le --channels=1 --rate=$rate --raw >"$raw" &
-recorder=$!
-sleep 0.5
-TAVRIN_RECORD_PREVIEW=1 scripts/wine-run "$exe" --gtest_filter=EditorTest.PreviewForRecording 2>/dev/null |
-  grep -E '^\[ *(OK|FAILED|SKIPPED) '
-sleep 0.5
-kill "$recorder" 2>/dev/null || true
-recorder=""
-status=0
-if ! python3 - "$raw" "$rate" <<'PY'
+# Records the sink while one window test plays; checks the tones it heard
+# (each within 1 Hz of the ones given).
+heard() {
+  local test=$1
+  shift
+  parec -d nul.monitor --format=float32le --channels=1 --rate=$rate --raw >"$raw" &
+  recorder=$!
+  sleep 0.5
+  TAVRIN_RECORD_PREVIEW=1 scripts/wine-run "$exe" --gtest_filter="EditorTest.$test" 2>/dev/null |
+    grep -E '^\[ *(OK|FAILED|SKIPPED) |^key '
+  sleep 0.5
+  kill "$recorder" 2>/dev/null || true
+  recorder=""
+  python3 - "$raw" "$rate" "$@" <<'PY'
 import array, sys
 data = open(sys.argv[1], 'rb').read()
 x = array.array('f')
 x.frombytes(data[: len(data) // 4 * 4])
 rate = int(sys.argv[2])
+want = [float(a) for a in sys.argv[3:]]
 # Tones: runs of sound separated by at least 0.4 s of silence.
 runs, start, quiet = [], None, 0
 for i, v in enumerate(x):
@@ -67,13 +74,16 @@ def pitch(a, b):
     return rate / d[len(d) // 2]
 print("runs (s):", " ".join("%.2f-%.2f" % (a / rate, b / rate) for a, b in runs))
 tones = [pitch(a, b) for a, b in runs if b - a > rate // 2]
-print('tones heard (Hz):', ' '.join('%.1f' % f for f in tones))
-ok = len(tones) >= 2 and abs(tones[0] - 1000) <= 1 and abs(tones[1] - 1071.8) <= 1
+print('tones heard (Hz):', ' '.join('%.1f' % f for f in tones), ' wanted:', ' '.join(sys.argv[3:]))
+ok = len(tones) >= len(want) and all(abs(t - w) <= 1 for t, w in zip(tones, want))
 sys.exit(0 if ok else 1)
 PY
-then
-  status=1
-fi
+}
+status=0
+heard PreviewForRecording 1000 1071.8 || status=1
+# Keys of the strip: 72 on a sample rooted at 60, 84 in another zone, then
+# the root (60) from the computer keyboard.
+heard KeyboardForRecording 1000 312.5 500 || status=1
 closing=$(TAVRIN_RECORD_PREVIEW=1 scripts/wine-run "$exe" --gtest_filter=EditorTest.ClosingWhilePlaying 2>/dev/null |
   grep -E '^\[ *(OK|FAILED|SKIPPED) ' || true)
 echo "$closing"

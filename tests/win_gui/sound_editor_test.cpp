@@ -11,13 +11,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "app/keyboard_strip_gui_win.h"
 #include "app/sound_editor_gui_win.h"
 #include "app/waveform_view_gui_win.h"
+#include "audio/loop_search.h"
+#include "audio/pitch.h"
 #include "gui_test_support_win.h"
 
 namespace tavrin {
@@ -308,6 +313,15 @@ TEST_F(EditorTest, DroppedFilesAreImportedAndFailuresReported) {
   EXPECT_EQ(SampleCount(), 1u);
   EXPECT_EQ(EditorModelOfWindow().current, 0);
   EXPECT_FALSE(notify(DL_BEGINDRAG, 0));  // one sample: no drag
+  // Each went through the model: undone one by one, down to the empty list.
+  for (const auto& [count, first] : {std::pair{2u, "three"}, {2u, "one"}, {0u, ""}}) {
+    Press(R::kUndo);
+    EXPECT_EQ(SampleCount(), count);
+    if (count > 0) {
+      EXPECT_EQ(std::string(EditorModelOfWindow().working.samples[0].name.view()), first);
+    }
+  }
+  EXPECT_FALSE(IsWindowEnabled(C(R::kUndo)));
 }
 
 TEST_F(EditorTest, PlusImportsTheChosenFilesAndReportsFailures) {
@@ -418,6 +432,236 @@ TEST_F(EditorTest, PreviewForRecording) {
   Press(R::kPlay);
   EXPECT_TRUE(test::PumpUntil([] { return !EditorPreviewPlaying(); }, 3000));
   EXPECT_EQ(WindowText(C(R::kPlay)), L"Play");
+}
+
+// --- Undo and the tools ---------------------------------------------------------
+
+// A sine of `hz` over `frames` frames.
+std::vector<float> Tone(double hz, std::size_t frames, float level = 0.5f) {
+  std::vector<float> f(frames);
+  for (std::size_t i = 0; i < frames; ++i) f[i] = level * static_cast<float>(std::sin(i * 6.283185307 * hz / 31250.0));
+  return f;
+}
+
+// Ctrl+Z or Ctrl+Y as the message loop hands it to the editor.
+void CtrlKey(char key) {
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  MSG m = {EditorControl(R::kList), WM_KEYDOWN, static_cast<WPARAM>(key), 1, 0, {}};
+  EXPECT_TRUE(SoundEditorPreTranslate(m));
+  keys[VK_CONTROL] = 0;
+  SetKeyboardState(keys);
+}
+
+TEST_F(EditorTest, UndoGivesBackTheExactSound) {
+  Sound original = MakeSound(SoundType::Multisound, 3, 1024);
+  Open(original);
+  EXPECT_FALSE(IsWindowEnabled(C(R::kUndo)));
+  Type(R::kName, L"Bells");  // five characters typed: one step
+  SendMessageW(editor_, WM_COMMAND, MAKEWPARAM(0, EN_KILLFOCUS), reinterpret_cast<LPARAM>(C(R::kName)));
+  Press(R::kRemove);  // through the model: undoable
+  EXPECT_EQ(SampleCount(), 2u);
+  Press(R::kDwgs);
+  ASSERT_EQ(SampleCount(), 2u);  // two samples: no conversion
+  SendMessageW(C(R::kList), LB_SETCURSEL, 0, 0);
+  Press(R::kRemove);
+  Press(R::kDwgs);
+  EXPECT_EQ(SampleCount(), 8u);
+  EXPECT_TRUE(IsWindowEnabled(C(R::kUndo)));
+  for (const auto& [keys, count, name] : {std::tuple{"Z", 1u, L"Bells"}, {"ZZ", 3u, L"Bells"}, {"Y", 2u, L"Bells"},
+                                         {"ZZ", 3u, L"Pad"}}) {
+    for (const char* k = keys; *k; ++k) CtrlKey(*k);
+    EXPECT_EQ(SampleCount(), count) << keys;
+    EXPECT_EQ(WindowText(C(R::kName)), name) << keys;
+  }
+  EXPECT_FALSE(IsWindowEnabled(C(R::kUndo)));
+  EXPECT_TRUE(IsWindowEnabled(C(R::kRedo)));
+  Press(R::kOk);
+  const Sound& back = TheDocument().multisounds[0];
+  ASSERT_TRUE(SameSoundFields(back, original));
+  ASSERT_EQ(back.samples.size(), original.samples.size());
+  for (std::size_t i = 0; i < back.samples.size(); ++i) {
+    EXPECT_TRUE(SameSkeleton(back.samples[i], original.samples[i])) << i;
+    EXPECT_EQ(back.samples[i].frames, original.samples[i].frames) << i;
+  }
+}
+
+TEST_F(EditorTest, FindLoopStepsThroughTheSearchAndUndoes) {
+  Sound sound = MakeSound(SoundType::Multisound, 1, 31250);
+  SampleData& d = sound.samples[0];
+  std::vector<float> a = Tone(220, 31250), b = Tone(661, 31250, 0.2f);
+  for (std::size_t i = 0; i < a.size(); ++i) d.frames[i] = a[i] + b[i] * static_cast<float>(i) / 31250.0f;
+  d.markers = MarkerSet{0, 0, 0, 31250};
+  d.loopFlags = 0;
+  d.loopOn = false;
+  // The search as `tavrin analyze` runs it on the same frames.
+  PitchEstimate pitch;
+  ASSERT_EQ(DetectPitch(d.frames.data(), d.frames.size(), 31250, pitch), kOk);
+  LoopSearchOptions options;
+  options.to = d.markers.end;
+  options.period = 31250 / pitch.frequency;
+  std::vector<LoopCandidate> listed;
+  ASSERT_EQ(FindLoops(d.frames.data(), d.frames.size(), options, listed), kOk);
+  ASSERT_GE(listed.size(), 2u);
+  Open(std::move(sound));
+  for (std::size_t k = 0; k < 2; ++k) {
+    Press(R::kFindLoop);
+    EXPECT_EQ(Current().markers.loop, listed[k].loop) << k;
+    EXPECT_EQ(Current().markers.end, listed[k].end) << k;
+    EXPECT_EQ(WindowText(C(R::kLoop)), std::to_wstring(listed[k].loop));
+    EXPECT_EQ(WindowText(C(R::kLoopStatus)).rfind(L"Loop " + std::to_wstring(k + 1) + L" of ", 0), 0u)
+        << WindowText(C(R::kLoopStatus));
+  }
+  EXPECT_EQ(SendMessageW(C(R::kForward), BM_GETCHECK, 0, 0), BST_CHECKED);
+  Press(R::kUndo);
+  EXPECT_EQ(Current().markers.loop, listed[0].loop);
+  Press(R::kUndo);
+  EXPECT_EQ(Current().markers.end, 31250);
+  EXPECT_EQ(Current().loopFlags, 0u);
+}
+
+TEST_F(EditorTest, DetectPitchSetsRootAndTransposeOrSaysWhyNot) {
+  struct Case {
+    bool noise;
+    int root, transpose;
+    const wchar_t* status;
+  } cases[] = {{false, 69, -20, L"A4"}, {true, 60, 0, L"No pitch found"}};
+  for (const Case& c : cases) {
+    Sound sound = MakeSound(SoundType::Multisound, 1, 31250);
+    SampleData& d = sound.samples[0];
+    d.frames = Tone(440.0 * std::exp2(20.0 / 1200), 31250);
+    std::uint32_t seed = 1;
+    if (c.noise)
+      for (float& f : d.frames) f = static_cast<float>((seed = seed * 1664525u + 1013904223u) >> 8) / 16777216.0f - 0.5f;
+    d.rootNote = 60;
+    d.loopOn = false;
+    d.loopFlags = 0;
+    Open(std::move(sound));
+    Press(R::kDetectPitch);
+    EXPECT_EQ(Current().rootNote, c.root);
+    EXPECT_NEAR(Current().transpose, c.transpose, 1);
+    EXPECT_NE(WindowText(C(R::kPitchStatus)).find(c.status), std::wstring::npos) << WindowText(C(R::kPitchStatus));
+    EXPECT_EQ(IsWindowEnabled(C(R::kUndo)), !c.noise);
+    Press(R::kUndo);
+    EXPECT_EQ(Current().rootNote, 60);
+    Press(R::kCancel);
+    TheDocument().Reset();
+  }
+}
+
+TEST_F(EditorTest, CrossfadeAndTrimChangeTheFramesAndUndo) {
+  Sound sound = MakeSound(SoundType::Multisound, 1, 31250);
+  sound.samples[0].markers = MarkerSet{0, 1000, 1250, 31100};  // a seam half a cycle off
+  const std::vector<float> frames = sound.samples[0].frames;
+  Open(std::move(sound));
+  const Boxes seen = test::Answering({test::BoxAnswer(IDOK, 100, L"5")}, [&] { Press(R::kCrossfade); });
+  ASSERT_EQ(seen.size(), 1u);
+  // As it opens: the seam now and after the automatic length.
+  EXPECT_NE(seen[0].find(L"Seam now 7 dB; crossfaded over 20.0 ms: "), std::wstring::npos) << seen[0];
+  std::size_t changed = 0;
+  for (std::size_t i = 0; i < frames.size(); ++i) changed += Current().frames[i] != frames[i];
+  EXPECT_GT(changed, 100u);
+  EXPECT_LE(changed, 156u);  // 5 ms, not the automatic 20
+  EXPECT_EQ(Current().frames.size(), frames.size());
+  Press(R::kTrim);  // the frames before Start and from End on go
+  EXPECT_EQ(Current().frames.size(), 30100u);
+  EXPECT_EQ(WindowText(C(R::kTrimStatus)), L"2300 bytes given back");
+  EXPECT_EQ(WindowText(C(R::kEnd)), L"30100");
+  Press(R::kUndo);
+  Press(R::kUndo);
+  EXPECT_EQ(Current().frames, frames);
+  EXPECT_EQ(Current().markers.start, 1000);
+}
+
+TEST_F(EditorTest, F2RenamesAtTheCardsLength) {
+  Open(MakeSound(SoundType::Multisound, 2));
+  SendMessageW(C(R::kList), WM_KEYDOWN, VK_F2, 0);
+  HWND field = FindWindowExW(C(R::kList), nullptr, L"Edit", nullptr);
+  ASSERT_NE(field, nullptr);
+  EXPECT_EQ(WindowText(field), L"A");
+  // The 2-byte letter would end at byte 33: the name ends before it.
+  SetWindowTextW(field, (std::wstring(31, L'x') + L"\u00e9").c_str());
+  SendMessageW(field, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_FALSE(IsWindow(field));
+  EXPECT_EQ(std::string(Current().name.view()), std::string(31, 'x'));
+  wchar_t row[64] = {};
+  SendMessageW(C(R::kList), LB_GETTEXT, 0, reinterpret_cast<LPARAM>(row));
+  EXPECT_EQ(row, std::wstring(31, L'x'));
+  Press(R::kUndo);
+  EXPECT_EQ(std::string(Current().name.view()), "A");
+}
+
+TEST_F(EditorTest, KeyboardStripZonesSelectAndDragTheTopKey) {
+  Sound sound = MakeSound(SoundType::Multisound, 2);
+  sound.samples[0].rootNote = 48, sound.samples[0].topKey = 59;
+  sound.samples[1].rootNote = 72, sound.samples[1].topKey = 127;
+  Open(std::move(sound));
+  HWND strip = C(R::kKeyboard);
+  const auto point = [&](int note, int what) { return static_cast<int>(SendMessageW(strip, kStripNotePoint, note, what)); };
+  const auto mouse = [&](UINT msg, int x, int y) { SendMessageW(strip, msg, 0, MAKELPARAM(x, y)); };
+  const int band = point(0, 2);
+  mouse(WM_LBUTTONDOWN, point(80, 0) + 2, band);  // inside the second zone
+  mouse(WM_LBUTTONUP, point(80, 0) + 2, band);
+  EXPECT_EQ(EditorModelOfWindow().current, 1);
+  mouse(WM_LBUTTONDOWN, point(59, 1) + 1, band);  // the first zone's right edge, to the right by five keys
+  mouse(WM_MOUSEMOVE, point(62, 1) + 1, band);
+  mouse(WM_MOUSEMOVE, point(64, 1) + 1, band);
+  mouse(WM_LBUTTONUP, point(64, 1) + 1, band);
+  EXPECT_EQ(EditorModelOfWindow().current, 0);
+  EXPECT_EQ(EditorModelOfWindow().working.samples[0].topKey, 64);
+  EXPECT_EQ(SendMessageW(C(R::kTopKey), CB_GETCURSEL, 0, 0), 64);
+  Press(R::kUndo);  // the whole drag is one step
+  EXPECT_EQ(EditorModelOfWindow().working.samples[0].topKey, 59);
+  Press(R::kNonTranspose);  // its zone then ends below the next root
+  mouse(WM_LBUTTONDOWN, point(71, 1) + 1, band);
+  mouse(WM_LBUTTONUP, point(75, 1) + 1, band);
+  EXPECT_EQ(EditorModelOfWindow().working.samples[0].topKey, 59);
+}
+
+// Plays for tests/win_gui/preview_pitch_wine.sh: key 72 of a 500 Hz sample
+// rooted at 60 (1000 Hz) for 1.5 s, 1 s of silence, then key 84, the root of
+// a 312.5 Hz sample whose zone holds it, then C4 from the computer keyboard. Prints the time from the click to
+// the first buffer handed to the output (the player fills it before Start
+// returns).
+TEST_F(EditorTest, KeyboardForRecording) {
+  if (GetEnvironmentVariableW(L"TAVRIN_RECORD_PREVIEW", nullptr, 0) == 0) GTEST_SKIP() << "run by the script";
+  Sound sound = MakeSound(SoundType::Multisound, 2, 31250);
+  const double hz[2] = {500.0, 312.5};
+  for (std::size_t i = 0; i < 2; ++i) {
+    SampleData& d = sound.samples[i];
+    d.frames = Tone(hz[i], 31250);
+    d.markers = MarkerSet{0, 0, 1001, 31001};  // whole periods of both
+    d.rootNote = i == 0 ? 60 : 84;
+    d.topKey = i == 0 ? 75 : 127;
+  }
+  Open(std::move(sound));
+  HWND strip = C(R::kKeyboard);
+  for (int note : {72, 84}) {
+    const LPARAM at = MAKELPARAM(SendMessageW(strip, kStripNotePoint, note, 0) + 2, SendMessageW(strip, kStripNotePoint, note, 3));
+    LARGE_INTEGER t0, t1, f;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t0);
+    SendMessageW(strip, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    QueryPerformanceCounter(&t1);
+    ASSERT_TRUE(EditorPreviewPlaying()) << "no audio output device";
+    const double ms = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
+    std::printf("key %d: %.2f ms from the click to the first buffer\n", note, ms);
+    EXPECT_LE(ms, 2048 * 1000.0 / 31250);  // one buffer of the output
+    test::PumpUntil([] { return false; }, 1500);
+    SendMessageW(strip, WM_LBUTTONUP, 0, at);
+    EXPECT_FALSE(EditorPreviewPlaying());
+    test::PumpUntil([] { return false; }, 1000);
+  }
+  // The computer keyboard an octave up: Z is C4, the first sample's root.
+  SendMessageW(strip, WM_KEYDOWN, VK_RIGHT, 0);
+  SendMessageW(strip, WM_KEYDOWN, 'Z', 0);
+  EXPECT_TRUE(EditorPreviewPlaying());
+  test::PumpUntil([] { return false; }, 1500);
+  SendMessageW(strip, WM_KEYUP, 'Z', 0);
+  EXPECT_FALSE(EditorPreviewPlaying());
+  EXPECT_EQ(EditorModelOfWindow().current, 0);  // playing makes no sample current
 }
 
 }  // namespace
