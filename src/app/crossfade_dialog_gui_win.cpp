@@ -12,7 +12,6 @@
 #include "app/sound_editor_gui_win.h"
 #include "audio/loop_search.h"
 #include "audio/pitch.h"
-#include "audio/seam.h"
 #include "base/alloc.h"
 #include "editor/editor_tools.h"
 
@@ -60,7 +59,7 @@ void ShowSeam(HWND dialog, const CrossfadeState& st) {
     SetDlgItemTextW(dialog, kSeamLine, line);
     return;
   }
-  const std::int64_t n = ms > 0 ? std::int64_t{ms} * kCardRate / 1000 : AutomaticCrossfadeFrames(s);
+  const std::int64_t n = ms > 0 ? std::int64_t{ms} * kCardRate / 1000 : AutoCrossfadeFrames(s);
   SampleData copy;
   copy.markers = s.markers;
   std::int64_t used = 0;

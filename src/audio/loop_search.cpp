@@ -552,6 +552,11 @@ double LoopSeamDb(const SampleData& sample) {
 }
 
 std::int64_t CrossfadeLoopAuto(SampleData& sample) {
+  const std::int64_t n = AutoCrossfadeFrames(sample);
+  return n > 0 ? CrossfadeLoop(sample, n) : 0;
+}
+
+std::int64_t AutoCrossfadeFrames(const SampleData& sample) {
   if (!LoopIsSet(sample) || LoopSeamDb(sample) <= kLoopSeamGoalDb) return 0;
   const std::int64_t loop = sample.markers.loop, end = sample.markers.end;
   const std::int64_t longest = std::min({loop, end - loop, static_cast<std::int64_t>(kCardRate)});
@@ -563,9 +568,7 @@ std::int64_t CrossfadeLoopAuto(SampleData& sample) {
     std::copy(x + end - w, x + end, played);
     const std::int64_t blended = std::min(w, n);
     Blend(x, loop, end, n, n - blended, played + (w - blended));
-    if (n >= longest || SeamInto(played, x + loop - w, static_cast<std::size_t>(w)) <= kCrossfadeGoalDb) {
-      return CrossfadeLoop(sample, n);
-    }
+    if (n >= longest || SeamInto(played, x + loop - w, static_cast<std::size_t>(w)) <= kCrossfadeGoalDb) return n;
   }
 }
 

@@ -79,5 +79,8 @@ double LoopSeamDb(const SampleData& sample);
 // (1 ms up to the loop's length) that brings it under kCrossfadeGoalDb, or the
 // longest when none does. Returns the length used; 0 when none was needed.
 std::int64_t CrossfadeLoopAuto(SampleData& sample);
+// The length CrossfadeLoopAuto would use, in frames, without changing the
+// sample; 0 when the seam needs none.
+std::int64_t AutoCrossfadeFrames(const SampleData& sample);
 
 }  // namespace tavrin

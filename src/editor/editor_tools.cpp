@@ -97,15 +97,10 @@ Result SnapDragPosition(EditorModel& model, std::int64_t position, std::int64_t&
   return kOk;
 }
 
-std::int64_t AutomaticCrossfadeFrames(const SampleData& s) {
-  const std::int64_t loopLength = s.markers.end - s.markers.loop;
-  return std::max<std::int64_t>(0, std::min({std::int64_t{kCardRate} / 50, loopLength / 2, s.markers.loop}));
-}
-
 EditOutcome CrossfadeCurrentLoop(EditorModel& model, std::int32_t lengthMs) {
   SampleData* s = model.CurrentSample();
   if (!s || lengthMs < 0 || lengthMs > 1000) return {};
-  const std::int64_t n = lengthMs > 0 ? std::int64_t{lengthMs} * kCardRate / 1000 : AutomaticCrossfadeFrames(*s);
+  const std::int64_t n = lengthMs > 0 ? std::int64_t{lengthMs} * kCardRate / 1000 : AutoCrossfadeFrames(*s);
   const MarkerSet& m = s->markers;
   if (n <= 0 || m.loop <= 0 || m.end <= m.loop || m.end > s->frameCount()) return {};
   // The fade works on a copy: the frames before it stay with the history.

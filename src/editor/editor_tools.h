@@ -47,11 +47,11 @@ EditOutcome FindLoop(EditorModel& model, LoopSearchState& search, const LoopSear
 Result SnapDragPosition(EditorModel& model, std::int64_t position, std::int64_t& snapped);
 
 // "Crossfade…": the current sample's loop crossfaded over `lengthMs` (1 to
-// 1000, in frames as `tavrin add --crossfade` counts them; 0: automatic, 20 ms
-// or less as the loop allows). The sample gets new frames; the old ones stay
+// 1000, in frames as `tavrin add --crossfade` counts them; 0: automatic, as
+// `--crossfade auto`: the shortest that brings a seam worse than -30 dB under
+// -35 dB, nothing for a seam that is already smooth). The sample gets new frames; the old ones stay
 // in the history for undo.
 EditOutcome CrossfadeCurrentLoop(EditorModel& model, std::int32_t lengthMs);
-std::int64_t AutomaticCrossfadeFrames(const SampleData& sample);
 
 // "Detect Pitch": root note and transpose of the current sample (or, with
 // `everySample`, of each) from its measured pitch. An unpitched sample
