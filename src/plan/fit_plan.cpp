@@ -21,7 +21,9 @@ using fit::LoopKind;
 constexpr std::int64_t kMs = kCardRate / 1000;
 constexpr std::int64_t kSustainWindow = 100 * kMs;   // over which a sustain's level is taken
 constexpr double kHeldDb = -10.0;                    // a sustain within this of its start level is held
-constexpr std::int64_t kNaturalRegion = 300 * kMs;   // a new loop ends this far into the sustain
+// A new loop ends this far into the sustain: as early as a good one is found
+// (an ensemble needs room for a long crossfade).
+constexpr std::int64_t kNaturalRegions[] = {300 * kMs, 600 * kMs, 1000 * kMs};
 constexpr std::int64_t kLongLoop = 100 * kMs;        // loops longer than this may become compact
 constexpr std::int64_t kCompactRegions[] = {40 * kMs, 80 * kMs};
 constexpr std::int64_t kWorthFrames = 10 * kMs;      // a change saving less is not made
@@ -116,6 +118,7 @@ class Planner {
   Planner(const FitOptions& options, FitPlan& plan) : options_(options), plan_(plan) {}
 
   Result Run(const CardDocument& doc) {
+    original_ = &doc;
     if (Result r = TryCopy(work_, doc)) return r;
     if (Result r = InitLive(work_.multisounds, multi_)) return r;
     if (Result r = InitLive(work_.drumsounds, drum_)) return r;
@@ -161,6 +164,10 @@ class Planner {
     return (r.type == SoundType::Drumsound ? work_.drumsounds : work_.multisounds)[r.sound];
   }
   SampleData& SampleOf(const SampleRef& r) { return SoundOf(r).samples[r.sample]; }
+  // The sample as the document holds it, before any step: same positions.
+  const SampleData& OriginalOf(const SampleRef& r) {
+    return (r.type == SoundType::Drumsound ? original_->drumsounds : original_->multisounds)[r.sound].samples[r.sample];
+  }
 
   std::uint64_t Size() {
     return SizeOf(work_, options_.layout, [this](SoundType t, std::size_t i, std::size_t j) -> std::int64_t {
@@ -335,7 +342,7 @@ class Planner {
     if (ref.type != SoundType::Multisound || Looped(s) || !MarkersValid(s)) return kOk;
     const std::int64_t start = s.markers.start, end = s.markers.end;
     const std::int64_t from = fit::SustainStart(s, start, end);
-    if (end - from < kNaturalRegion + kSustainWindow) return kOk;  // too short to gain by a loop
+    if (end - from < kNaturalRegions[0] + kSustainWindow) return kOk;  // too short to gain by a loop
     const float* x = s.frames.data();
     // Held halfway through what follows the attack (the release at the very
     // end does not count); else a decay, which step 4 shortens.
@@ -350,9 +357,12 @@ class Planner {
     wanted = true;
     LoopChoice loop;
     bool found = false;
-    if (Result r = fit::ChooseLoop(s, start, from, from + kNaturalRegion, pitch.frequency, LoopKind::Natural, loop,
-                                   found)) {
-      return r;
+    for (std::int64_t region : kNaturalRegions) {
+      if (found || end - from < region + kSustainWindow) break;
+      if (Result r = fit::ChooseLoop(s, OriginalOf(ref), start, from, from + region, pitch.frequency, LoopKind::Natural,
+                                     loop, found)) {
+        return r;
+      }
     }
     if (!found) {
       c.skipped = true;
@@ -386,8 +396,8 @@ class Planner {
         if (from + region > end - (end - loop) / 2) break;
         LoopChoice choice;
         bool found = false;
-        if (Result r = fit::ChooseLoop(s, earliest, from, from + region, pitch.frequency, LoopKind::Compact, choice,
-                                       found)) {
+        if (Result r = fit::ChooseLoop(s, OriginalOf(ref), earliest, from, from + region, pitch.frequency,
+                                       LoopKind::Compact, choice, found)) {
           return r;
         }
         if (found && c.keepTo - choice.end >= kWorthFrames) {
@@ -656,6 +666,7 @@ class Planner {
 
   const FitOptions& options_;
   FitPlan& plan_;
+  const CardDocument* original_ = nullptr;
   CardDocument work_;
   LiveLists multi_, drum_;
   std::int64_t lastThinning_ = -1;

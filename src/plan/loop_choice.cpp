@@ -15,6 +15,7 @@ constexpr std::int64_t kNaturalFrames = kCardRate / 10;  // 100 ms
 constexpr std::size_t kTries = 8;                          // candidates measured in full
 constexpr std::int64_t kPitchWindowFrames = 8192;          // the shortest stretch a loop's pitch is measured over
 constexpr double kSeamMarginDb = 1.0;                      // aimed below the goal
+constexpr double kTuningMarginCents = 0.5;                 // aimed within the goal
 constexpr double kCrossfadeMs[] = {5.0, 10.0, 20.0, 40.0, 80.0};
 
 std::int64_t WindowOf(double period) {
@@ -36,12 +37,37 @@ Result SeamAfterCrossfade(const SampleData& s, std::int64_t earliest, std::int64
   return kOk;
 }
 
+// The pitch a loop from `loop` to `end` is heard against: that of the frames
+// of `source` from Loop over the loop, and over at least kPitchWindowFrames (a
+// loop of a few periods is too short to measure a pitch to a cent).
+Result LoopPitch(const SampleData& source, std::int64_t loop, std::int64_t end, Pitch& out) {
+  const std::int64_t to = std::min(source.frameCount(), loop + std::max(end - loop, kPitchWindowFrames));
+  return MeasurePitch(source, loop, to, out);
+}
+
+// The loop's tuning: its length against the whole number of periods of its
+// pitch nearest it. `tuned` when that pitch is found and the loop is within
+// the goal, less a margin.
+Result LoopTuning(const SampleData& source, std::int64_t loop, std::int64_t end, double& cents, bool& tuned) {
+  tuned = false;
+  cents = 1200.0;
+  Pitch own;
+  if (Result r = LoopPitch(source, loop, end, own)) return r;
+  if (!own.pitched) return kOk;
+  cents = GridCents(end - loop, own.frequency);
+  tuned = std::fabs(cents) <= kTuningGoalCents - kTuningMarginCents;
+  return kOk;
+}
+
 // Ensembles and chorused sounds hold no short stretch that continues itself,
 // so the search finds nothing to loop there: a loop of whole periods instead,
-// of at least 100 ms and as long as the region allows, between rising zero
-// crossings, crossfaded over as much of it as its seam needs.
-Result CrossfadedLongLoop(const SampleData& s, std::int64_t earliest, std::int64_t from, std::int64_t to,
-                          double frequency, LoopChoice& out, bool& found) {
+// of at least 100 ms, between rising zero crossings, crossfaded over as much
+// of it as its seam needs. A crossfade over uncorrelated voices smooths the
+// seam by its length against the two periods the seam is weighed over, so the
+// loops tried first are those with the most room for one: Loop halfway
+// between the earliest frame and End.
+Result CrossfadedLongLoop(const SampleData& s, const SampleData& source, std::int64_t earliest, std::int64_t from,
+                          std::int64_t to, double frequency, LoopChoice& out, bool& found) {
   const float* x = s.frames.data();
   const auto rising = [x](std::int64_t i) { return x[i - 1] < 0.0f && x[i] >= 0.0f; };
   Pitch sustain;
@@ -53,17 +79,36 @@ Result CrossfadedLongLoop(const SampleData& s, std::int64_t earliest, std::int64
   std::int64_t end = to - 1;
   while (end > from + 1 && !rising(end)) --end;
   const std::int64_t half = static_cast<std::int64_t>(period / 2.0);
-  std::size_t tried = 0;
-  for (std::int64_t k = static_cast<std::int64_t>((end - from - half) / period);
-       k * period >= kNaturalFrames && tried < 2 * kTries; --k) {
-    const std::int64_t target = end - static_cast<std::int64_t>(std::llround(k * period));
-    std::int64_t loop = -1;
-    for (std::int64_t d = 0; d <= half && loop < 0; ++d) {
-      if (target - d > from && rising(target - d)) loop = target - d;
-      else if (target + d < end && rising(target + d)) loop = target + d;
+  // The rising crossing nearest `target`, within half a period; -1 if none.
+  const auto crossingNear = [&](std::int64_t target) -> std::int64_t {
+    for (std::int64_t d = 0; d <= half; ++d) {
+      if (target - d > from && rising(target - d)) return target - d;
+      if (target + d < end && rising(target + d)) return target + d;
     }
-    if (loop < 0 || std::fabs(GridCents(end - loop, f)) > kTuningGoalCents - 0.5) continue;
-    ++tried;
+    return -1;
+  };
+  const auto longest = static_cast<std::int64_t>((end - from - half) / period);
+  const auto mid = std::clamp<std::int64_t>(static_cast<std::int64_t>((end - earliest) / 2.0 / period), 1,
+                                           std::max<std::int64_t>(longest, 1));
+  for (std::int64_t step = 0; step < 4 * static_cast<std::int64_t>(kTries); ++step) {
+    // k = mid, mid + 1, mid - 1, mid + 2, ...
+    const std::int64_t k = mid + (step % 2 == 1 ? (step + 1) / 2 : -(step / 2));
+    if (k > longest || k * period < kNaturalFrames) continue;
+    std::int64_t loop = crossingNear(end - static_cast<std::int64_t>(std::llround(k * period)));
+    if (loop < 0) continue;
+    // The pitch where the loop lies may stray from the sustain's (voices
+    // drift apart): the length is taken again in periods of its own.
+    Pitch own;
+    if (Result r = LoopPitch(source, loop, end, own)) return r;
+    if (own.pitched && std::fabs(1200.0 * std::log2(own.frequency / f)) < 100.0) {
+      const double periods = std::round((end - loop) * own.frequency / kCardRate);
+      loop = crossingNear(end - static_cast<std::int64_t>(std::llround(periods * kCardRate / own.frequency)));
+      if (loop < 0) continue;
+    }
+    double cents = 0.0;
+    bool tuned = false;
+    if (Result r = LoopTuning(source, loop, end, cents, tuned)) return r;
+    if (!tuned) continue;
     for (double ms : {20.0, 40.0, 80.0, 160.0, 1e6}) {
       // (the last: the whole loop, or as much as lies before it)
       const std::int64_t n = std::min({static_cast<std::int64_t>(ms * kCardRate / 1000.0), end - loop, loop - earliest});
@@ -71,13 +116,6 @@ Result CrossfadedLongLoop(const SampleData& s, std::int64_t earliest, std::int64
       double db = 0.0;
       if (Result r = SeamAfterCrossfade(s, earliest, loop, end, n, period, db)) return r;
       if (db > kSeamGoalDb - kSeamMarginDb) continue;
-      Pitch own;
-      if (Result r = MeasurePitch(s, loop, std::min(s.frameCount(), std::max(end, loop + kPitchWindowFrames)), own)) {
-        return r;
-      }
-      const bool near = own.pitched && std::fabs(1200.0 * std::log2(own.frequency / f)) < 100.0;
-      const double cents = GridCents(end - loop, near ? own.frequency : f);
-      if (std::fabs(cents) > kTuningGoalCents) break;
       out = LoopChoice{loop, end, n, db, cents};
       found = true;
       return kOk;
@@ -130,21 +168,25 @@ void CrossfadeSeam(SampleData& s, std::int64_t length) {
   if (length > 0) CrossfadeLoop(s, length);
 }
 
-Result ChooseLoop(const SampleData& s, std::int64_t earliest, std::int64_t from, std::int64_t to, double frequency,
-                  LoopKind kind, LoopChoice& out, bool& found) {
+Result ChooseLoop(const SampleData& s, const SampleData& source, std::int64_t earliest, std::int64_t from,
+                  std::int64_t to, double frequency, LoopKind kind, LoopChoice& out, bool& found) {
   found = false;
-  if (!(frequency > 0.0) || from < earliest || to > s.frameCount() || to <= from) return kOk;
+  if (!(frequency > 0.0) || from < earliest || to > s.frameCount() || to <= from ||
+      source.frameCount() != s.frameCount()) {
+    return kOk;
+  }
   const double period = kCardRate / frequency;
   LoopSearchOptions options;
   options.from = from;
   options.to = to;
   options.period = period;
   options.maxCandidates = 48;
+  options.preference = kind == LoopKind::Compact ? LoopPreference::kCompact : LoopPreference::kNatural;
   std::vector<LoopCandidate> candidates;
   if (Result r = FindLoops(s.frames.data(), s.frames.size(), options, candidates)) return r;
   // In tune on the frame grid, then in the order the kind asks for.
   std::erase_if(candidates, [&](const LoopCandidate& c) {
-    return std::fabs(GridCents(c.end - c.loop, frequency)) > kTuningGoalCents - 0.5;
+    return std::fabs(GridCents(c.end - c.loop, frequency)) > kTuningGoalCents - kTuningMarginCents;
   });
   auto shorter = [](const LoopCandidate& a, const LoopCandidate& b) {
     return a.end - a.loop != b.end - b.loop ? a.end - a.loop < b.end - b.loop : a.loop < b.loop;
@@ -183,21 +225,14 @@ Result ChooseLoop(const SampleData& s, std::int64_t earliest, std::int64_t from,
       }
       if (!smooth) continue;
     }
-    // The tuning against the pitch of the sound where the loop lies: over
-    // the loop, and at least a quarter second from Loop on, since a loop of
-    // a few periods is too short to measure a pitch to a cent.
-    Pitch own;
-    const std::int64_t measured = std::min(s.frameCount(), std::max(c.end, c.loop + kPitchWindowFrames));
-    if (Result r = MeasurePitch(s, c.loop, measured, own)) return r;
-    // (an octave slip on a short stretch is the measurement's, not the loop's)
-    const bool near = own.pitched && std::fabs(1200.0 * std::log2(own.frequency / frequency)) < 100.0;
-    pick.cents = GridCents(c.end - c.loop, near ? own.frequency : frequency);
-    if (std::fabs(pick.cents) > kTuningGoalCents) continue;
+    bool tuned = false;
+    if (Result r = LoopTuning(source, c.loop, c.end, pick.cents, tuned)) return r;
+    if (!tuned) continue;
     out = pick;
     found = true;
     return kOk;
   }
-  if (kind == LoopKind::Natural) return CrossfadedLongLoop(s, earliest, from, to, frequency, out, found);
+  if (kind == LoopKind::Natural) return CrossfadedLongLoop(s, source, earliest, from, to, frequency, out, found);
   return kOk;
 }
 

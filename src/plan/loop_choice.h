@@ -42,9 +42,11 @@ enum class LoopKind { Natural, Compact };
 // A loop for the sustain in [from, to) of `s`: Natural, the smoothest of at
 // least 100 ms, else the shortest; Compact, the shortest. Its seam is at most
 // kSeamGoalDb (crossfaded where needed, from no earlier than `earliest`) and
-// its tuning within kTuningGoalCents. `found` false when there is none.
-Result ChooseLoop(const SampleData& s, std::int64_t earliest, std::int64_t from, std::int64_t to, double frequency,
-                  LoopKind kind, LoopChoice& out, bool& found);
+// its tuning within kTuningGoalCents of the pitch measured from Loop over the
+// loop (at least a quarter second) in `source`: the sound as it was before
+// any step changed it, frame for frame. `found` false when there is none.
+Result ChooseLoop(const SampleData& s, const SampleData& source, std::int64_t earliest, std::int64_t from,
+                  std::int64_t to, double frequency, LoopKind kind, LoopChoice& out, bool& found);
 
 // Blends the frames before End into those before Loop over `length` frames.
 void CrossfadeSeam(SampleData& s, std::int64_t length);
