@@ -8,8 +8,11 @@
 // among the zones that a note at velocity 100 plays in a preset of bank 0
 // with a program from 0 to 111, the melodic families of General MIDI
 // (programs 112 to 119 are its percussive sounds, 120 to 127 its sound
-// effects, bank 128 its drum kits). Nothing else is left out: the rule is
-// applied to every sample, never a list of names.
+// effects, bank 128 its drum kits), that last at least a quarter second as
+// stored: shorter ones (most of this small SoundFont's) are a few hundred
+// frames of attack and a loop of a period or two, a waveform rather than a
+// recorded note. Nothing else is left out: the rule is applied to every
+// sample, never a list of names.
 //
 // The designer's pitch: a zone plays its sample at its own rate on its root
 // key raised by its tuning (coarse and fine tune, the sample's pitch
@@ -164,6 +167,7 @@ int main(int argc, char** argv) {
   // The corpus, by the rule above.
   std::vector<Note> notes;
   std::vector<std::uint64_t> seen;
+  std::size_t tooShort = 0;
   int presets = 0;
   for (std::size_t i = 0; i < font.presetCount(); ++i) {
     const Sf2Preset& p = font.presets[i];
@@ -196,12 +200,18 @@ int main(int argc, char** argv) {
       Sound sound;
       if (ImportZones(sound, one, r) != kOk) continue;
       n.sample = std::move(sound.samples[0]);
+      if (n.sample.frameCount() < kCardRate / 4) {
+        ++tooShort;
+        continue;
+      }
       notes.push_back(std::move(n));
     }
   }
-  std::printf("real_instruments: %s: %zu samples from %d melodic presets (bank 0, programs 0-111), %zu looped\n\n",
+  std::printf("real_instruments: %s: %zu samples of at least 0.25 s from %d melodic presets (bank 0, programs "
+              "0-111), %zu looped; %zu shorter ones left out\n\n",
               path.c_str(), notes.size(), presets,
-              static_cast<std::size_t>(std::count_if(notes.begin(), notes.end(), [](const Note& n) { return n.looped; })));
+              static_cast<std::size_t>(std::count_if(notes.begin(), notes.end(), [](const Note& n) { return n.looped; })),
+              tooShort);
 
   // Pitch: ours and aubio's on the same notes, twice: the samples as stored
   // (many of this small SoundFont's are a few hundred frames of attack and a
@@ -269,7 +279,8 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(dir, ec);
 
   // Loops: our first loop against the designer's.
-  int looped = 0, none = 0, asSmooth = 0, within3 = 0;
+  int looped = 0, none = 0, asSmooth = 0, within3 = 0, inTune = 0, longEnough = 0, sustained = 0;
+  int compactFound = 0, compactNoLonger = 0, compactSmooth = 0;
   std::vector<double> ourPeriods, ourMs, theirPeriods, theirMs, ourDb, theirDb;
   for (const Note& n : notes) {
     if (!n.looped) continue;
@@ -292,6 +303,19 @@ int main(int argc, char** argv) {
       continue;
     }
     const LoopCandidate& c = found.front();
+    inTune += std::fabs(c.tuningCents) <= 2.0 ? 1 : 0;
+    // "Where the sustain allows": a steady part of 200 ms or more.
+    if (s.frameCount() - static_cast<std::int64_t>(SteadyStart(s.frames.data(), s.frames.size())) >= kCardRate / 5) {
+      ++sustained;
+      longEnough += c.lengthMs >= 100.0 ? 1 : 0;
+    }
+    const auto compact = std::find_if(found.begin(), found.end(),
+                                      [](const LoopCandidate& k) { return k.kind == LoopPreference::kCompact; });
+    if (compact != found.end()) {
+      ++compactFound;
+      compactNoLonger += compact->end - compact->loop <= s.markers.end - s.markers.loop ? 1 : 0;
+      compactSmooth += SeamDb(s.frames, compact->loop, compact->end) <= theirs ? 1 : 0;
+    }
     const double mine = SeamDb(s.frames, c.loop, c.end);
     ourDb.push_back(mine);
     asSmooth += mine <= theirs ? 1 : 0;
@@ -305,6 +329,13 @@ int main(int argc, char** argv) {
     std::printf("  our first loop as smooth as the designer's or smoother: %d (%.1f %%); within 3 dB: %d (%.1f %%)\n",
                 asSmooth, 100.0 * asSmooth / looped, within3, 100.0 * within3 / looped);
     std::printf("  no loop found: %d (%.1f %%)\n", none, 100.0 * none / looped);
+    std::printf("  first (natural) loop within 2 cents of whole periods: %d of %d (%.1f %%)\n", inTune, looped - none,
+                100.0 * inTune / std::max(1, looped - none));
+    std::printf("  first (natural) loop of 100 ms or more where the steady part lasts 200 ms: %d of %d\n", longEnough,
+                sustained);
+    std::printf("  compact loop: listed for %d; no longer than the designer's %d (%.1f %%); as smooth %d (%.1f %%)\n",
+                compactFound, compactNoLonger, 100.0 * compactNoLonger / std::max(1, compactFound), compactSmooth,
+                100.0 * compactSmooth / std::max(1, compactFound));
     std::printf("  median seam: ours %.1f dB, the designer's %.1f dB\n", Median(ourDb), Median(theirDb));
     std::printf("  median loop length: ours %.1f periods / %.1f ms, the designer's %.1f periods / %.1f ms\n",
                 Median(ourPeriods), Median(ourMs), Median(theirPeriods), Median(theirMs));
