@@ -590,14 +590,14 @@ bool DrawSnapshotButton(const DRAWITEMSTRUCT* d) {
   const std::ptrdiff_t row = d ? FindControl(g_table, EditorRow::kCount, d->hwndItem) : -1;
   const auto k = static_cast<std::size_t>(row) - EditorRow::kSnapshot1;
   if (row < 0 || k >= 8) return false;
-  const ControlSpec& spec = g_table[static_cast<std::size_t>(row)];
-  const bool filled = (spec.flags & ControlFlags::kOwnBackground) != 0;
+  const ControlSpec& button = g_table[static_cast<std::size_t>(row)];
+  const bool filled = (button.flags & ControlFlags::kOwnBackground) != 0;
   const bool pressed = (d->itemState & ODS_SELECTED) != 0;
   const bool disabled = (d->itemState & ODS_DISABLED) != 0;
   HDC dc = d->hDC;
   RECT r = d->rcItem;
   if (filled) {
-    SetDCBrushColor(dc, spec.background);
+    SetDCBrushColor(dc, button.background);
     FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
     DrawEdge(dc, &r, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
   } else {

@@ -46,6 +46,10 @@ int Usage(std::string_view text);
 // whole). Elsewhere argv as it is.
 bool PlatformArguments(int argc, char** argv, std::vector<std::string>& out);
 
+// The arguments of a command that takes one FILE and an optional --json;
+// false when they are anything else.
+bool ReadPathAndJson(const Args& args, std::string_view& path, bool& json);
+
 // Parses a whole decimal number into an unsigned 64-bit value.
 bool ParseUnsigned(std::string_view text, unsigned long long& out);
 

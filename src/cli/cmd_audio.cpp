@@ -281,20 +281,26 @@ int CmdImport(const Args& args) {
   return 0;
 }
 
-int CmdAnalyze(const Args& args) {
-  constexpr const char* kUsage = "analyze FILE [--json]";
-  std::string_view path;
-  bool json = false;
+bool ReadPathAndJson(const Args& args, std::string_view& path, bool& json) {
+  path = {};
+  json = false;
   for (std::string_view a : args) {
     if (a == "--json") {
       json = true;
     } else if (path.empty() && !a.starts_with("--")) {
       path = a;
     } else {
-      return Usage(kUsage);
+      return false;
     }
   }
-  if (path.empty()) return Usage(kUsage);
+  return !path.empty();
+}
+
+int CmdAnalyze(const Args& args) {
+  constexpr const char* kUsage = "analyze FILE [--json]";
+  std::string_view path;
+  bool json = false;
+  if (!ReadPathAndJson(args, path, json)) return Usage(kUsage);
   Sound sound;
   if (Result r = ImportSampleFile(sound, AbsolutePath(path))) return Fail(path, FileErrorText(r));
   const SampleData& s = sound.samples.front();

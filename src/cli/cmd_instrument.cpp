@@ -159,16 +159,7 @@ int CmdInstruments(const Args& args) {
   constexpr const char* kUsage = "instruments FILE.sf2|FILE.sfz [--json]";
   std::string_view path;
   bool json = false;
-  for (std::string_view a : args) {
-    if (a == "--json") {
-      json = true;
-    } else if (path.empty() && !a.starts_with("--")) {
-      path = a;
-    } else {
-      return Usage(kUsage);
-    }
-  }
-  if (path.empty()) return Usage(kUsage);
+  if (!ReadPathAndJson(args, path, json)) return Usage(kUsage);
   if (EndsWithNoCase(path, ".sfz")) return ListSfz(path, json);
   FileSource file;
   SoundFont font;
