@@ -77,4 +77,19 @@ class FileDropTarget final : public IDropTarget {
 
 IDropTarget* CreateFileDropTarget(FileDropHandler handler) { return new (std::nothrow) FileDropTarget(handler); }
 
+bool FirstDroppedFile(HDROP drop, bool (*accept)(Utf16View path), Utf16Text<261>& out) {
+  const UINT n = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < n; ++i) {
+    wchar_t name[MAX_PATH + 1] = {};
+    const UINT len = DragQueryFileW(drop, i, name, MAX_PATH);
+    if (len == 0 || len > MAX_PATH) continue;
+    const Utf16View v(reinterpret_cast<const char16_t*>(name), len);
+    if (accept(v)) {
+      out.assign(v);
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace tavrin

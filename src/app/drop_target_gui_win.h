@@ -7,6 +7,8 @@
 #include <ole2.h>
 #include <shellapi.h>
 
+#include "base/text.h"
+
 namespace tavrin {
 
 enum class DropStep : int { Enter = 0, Over = 1, Leave = 2, Drop = 3 };
@@ -15,5 +17,8 @@ using FileDropHandler = bool (*)(DropStep step, HDROP files);
 
 // A target holding one reference; nullptr without memory.
 IDropTarget* CreateFileDropTarget(FileDropHandler handler);
+
+// The first file of the list that `accept` takes; false when none does.
+bool FirstDroppedFile(HDROP drop, bool (*accept)(Utf16View path), Utf16Text<261>& out);
 
 }  // namespace tavrin

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/app_gui_win.h"
+#include "app/drop_target_gui_win.h"
 #include "app/framework_gui_win.h"
 #include "app/main_window_gui_win.h"
 #include "audio/instrument.h"
@@ -207,20 +208,7 @@ LRESULT CALLBACK ChooserProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
 
 bool IsInstrumentPath(Utf16View path) { return HasExtension(path, u".sf2") || HasExtension(path, u".sfz"); }
 
-bool FirstInstrumentFile(HDROP drop, Utf16Text<261>& out) {
-  const UINT n = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  for (UINT i = 0; i < n; ++i) {
-    wchar_t name[MAX_PATH + 1] = {};
-    const UINT len = DragQueryFileW(drop, i, name, MAX_PATH);
-    if (len == 0 || len > MAX_PATH) continue;
-    const Utf16View v(reinterpret_cast<const char16_t*>(name), len);
-    if (IsInstrumentPath(v)) {
-      out.assign(v);
-      return true;
-    }
-  }
-  return false;
-}
+bool FirstInstrumentFile(HDROP drop, Utf16Text<261>& out) { return FirstDroppedFile(drop, IsInstrumentPath, out); }
 
 HWND InstrumentChooserWindow() { return g_chooser.hwnd; }
 

@@ -275,21 +275,6 @@ LRESULT DragListNotification(const DRAGLISTINFO* info) {
 
 // --- Dropping card-files -------------------------------------------------------------
 
-// The first card-file named by the shell's file list of `data`; false when none.
-bool FirstCardFile(HDROP drop, Utf16Text<261>& out) {
-  const UINT n = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  for (UINT i = 0; i < n; ++i) {
-    wchar_t name[MAX_PATH + 1] = {};
-    const UINT len = DragQueryFileW(drop, i, name, MAX_PATH);
-    if (len == 0 || len > MAX_PATH) continue;
-    const Utf16View v(reinterpret_cast<const char16_t*>(name), len);
-    if (HasCardFileExtension16(v)) {
-      out.assign(v);
-      return true;
-    }
-  }
-  return false;
-}
 
 // The window's side of a drag over it.
 // Answers whether a card-file is (or was) dropped.
@@ -304,7 +289,7 @@ bool DropCallback(DropStep step, HDROP drop) {
     }
     return true;
   }
-  if (!FirstCardFile(drop, path)) return false;
+  if (!FirstDroppedFile(drop, HasCardFileExtension16, path)) return false;
   if (step == DropStep::Drop) {
     // Opened once the drop has returned: a box in here would hold the
     // program the file was dragged from.
