@@ -279,6 +279,13 @@ TEST(EditorTools, EachToolChangesTheSoundAsSaidAndUndoes) {
        }},
       {"top key", nullptr, [](EditorModel& m) { return DragTopKey(m, 1, 70, false); },
        [](const Sound&, const Sound& a) { EXPECT_EQ(a.samples[1].topKey, 70); }},
+      {"trim with the loop off: Loop before Start does not count",
+       [](EditorModel& m) { m.working.samples[0].markers = {0, 1000, 500, 20000}; },
+       [&](EditorModel& m) { return TrimToLoop(m, freed); },
+       [&](const Sound& b, const Sound& a) {
+         EXPECT_EQ(freed, 2u * (31250 - 19000));
+         EXPECT_EQ(a.samples[0].frames[0], b.samples[0].frames[1000]);
+       }},
       {"trim",
        [](EditorModel& m) {
          m.working.samples[0].markers = {0, 1000, 500, 20000};
@@ -345,6 +352,11 @@ TEST(EditorTools, KeyZonesAsTheCardMapsThem) {
   EXPECT_DOUBLE_EQ(NoteRate(sound.samples[1], 60), 2.0);
   EXPECT_DOUBLE_EQ(NoteRate(sound.samples[0], 60), std::exp2(30.0 / 1200));
   EXPECT_DOUBLE_EQ(NoteRate(sound.samples[2], 100), 1.0);
+  // "Non Transpose" below another sample: up to the key under that one's root.
+  sound.samples[0].nonTranspose = true;
+  ASSERT_EQ(KeyZones(sound, zones), kOk);
+  EXPECT_EQ(zones[2].high, 71);
+  EXPECT_EQ(zones[3].low, 72);
 }
 
 }  // namespace
