@@ -37,6 +37,16 @@ void* operator new(std::size_t n) {
 }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+// The temporary buffers of std::stable_sort come from the nothrow form: the
+// same heap, so that every delete above frees what it was given.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace tavrin {
 namespace {
