@@ -151,16 +151,22 @@ sleep 0.5
 
 # "Fit to Card" on a card of un-looped strings, plucks and a kick, over twice
 # the card memory, handed over as a second start would.
+# Named after their notes, so that each gets its zone (its root and the 11
+# keys above it, as the import reads a note from a name).
+names=(C3 D#3 F#3 A3 C4 D#4 F#4 A4)
+i=0
 for n in 48 51 54 57 60 63 66 69; do
-  sox -n -r 44100 -c 1 -b 16 "$work/str$n.wav" synth 3 sawtooth "$(python3 -c "print(440*2**(($n-69)/12))")" \
+  sox -n -r 44100 -c 1 -b 16 "$work/Str ${names[$i]}.wav" synth 3 sawtooth "$(python3 -c "print(440*2**(($n-69)/12))")" \
     fade 0.05 3 0.2 vol 0.5
+  i=$((i + 1))
 done
 for n in 50 62; do
   sox -n -r 44100 -c 1 -b 16 "$work/pl$n.wav" synth 2 pluck "$(python3 -c "print(440*2**(($n-69)/12))")"
 done
 big=$(winpath "$work/Big Card.qz")
-wine "$bin/tavrin.exe" add "$big" --multi "Strings" $(for n in 48 51 54 57 60 63 66 69; do winpath "$work/str$n.wav"; done) \
-  --detect-root >/dev/null
+strings=()
+for name in "${names[@]}"; do strings+=("$(winpath "$work/Str $name.wav")"); done
+wine "$bin/tavrin.exe" add "$big" --multi "Strings" "${strings[@]}" --detect-root >/dev/null
 wine "$bin/tavrin.exe" add "$big" --multi "Pluck" "$(winpath "$work/pl50.wav")" "$(winpath "$work/pl62.wav")" \
   --detect-root >/dev/null
 wine "$bin/tavrin.exe" add "$big" --drum "Kick" "$(winpath "$work/kick.wav")" >/dev/null

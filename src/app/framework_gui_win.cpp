@@ -56,7 +56,9 @@ constexpr std::int32_t kCheckBoxRoom = 18;
 
 // The width the caption of a label, check box or radio button needs with the
 // control's font; 0 for other controls.
-std::int32_t CaptionWidth(const ControlSpec& row, std::int32_t dpiX) {
+// The width the caption needs in `place`: a label with room for more than one
+// line wraps its words instead, and needs no more while they fit its height.
+std::int32_t CaptionWidth(const ControlSpec& row, std::int32_t dpiX, const PixelRect& place) {
   const DWORD type = row.style & BS_TYPEMASK;
   const bool box = lstrcmpiW(row.className, L"Button") == 0 && (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX ||
                                                                  type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON);
@@ -66,8 +68,13 @@ std::int32_t CaptionWidth(const ControlSpec& row, std::int32_t dpiX) {
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(row.hwnd, WM_GETFONT, 0, 0)));
   RECT r = {};
   DrawTextW(dc, row.caption, -1, &r, DT_CALCRECT | DT_SINGLELINE);
+  RECT wrapped = {0, 0, place.width, 0};
+  const bool fitsWrapped = !box && r.bottom * 2 <= place.height &&
+                           DrawTextW(dc, row.caption, -1, &wrapped, DT_CALCRECT | DT_WORDBREAK) <= place.height &&
+                           wrapped.right <= place.width;
   SelectObject(dc, old);
   ReleaseDC(row.hwnd, dc);
+  if (fitsWrapped) return 0;
   return r.right + (box ? ScaleToDpi(kCheckBoxRoom, dpiX) : 0);
 }
 
@@ -99,8 +106,8 @@ void LayoutControls(ControlSpec* table, std::size_t count, std::int32_t dpiX, st
     const ControlSpec& row = table[i];
     if (!row.hwnd) continue;
     // A caption wider than its place (another font, another DPI) grows it.
-    const PixelRect r = GrowToFit(ScaleRectToDpi(row.x, row.y, row.width, row.height, dpiX, dpiY),
-                                  CaptionWidth(row, dpiX), AlignOf(row));
+    const PixelRect place = ScaleRectToDpi(row.x, row.y, row.width, row.height, dpiX, dpiY);
+    const PixelRect r = GrowToFit(place, CaptionWidth(row, dpiX, place), AlignOf(row));
     UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
     if ((row.flags & ControlFlags::kHidden) == 0) flags |= SWP_SHOWWINDOW;
     if (batch) {

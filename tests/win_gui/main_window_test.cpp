@@ -159,8 +159,13 @@ TEST_F(MainWindowTest, NoCaptionIsClipped) {
         SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)));
         RECT need = {}, client = {};
         DrawTextW(dc, WindowText(c).c_str(), -1, &need, DT_CALCRECT | DT_SINGLELINE);
-        ReleaseDC(c, dc);
         GetClientRect(c, &client);  // a check box's box and gap: 17 units
+        RECT wrapped = {0, 0, client.right, 0};  // a label two lines high or more wraps its words
+        if (!box && client.bottom >= 2 * need.bottom) {
+          DrawTextW(dc, WindowText(c).c_str(), -1, &wrapped, DT_CALCRECT | DT_WORDBREAK);
+          need.right = wrapped.bottom <= client.bottom ? wrapped.right : need.right;
+        }
+        ReleaseDC(c, dc);
         EXPECT_LE(need.right + (box ? MulDiv(17, dpi, 96) : 0), client.right) << WindowText(c) << " at " << dpi;
       }
     }
