@@ -653,7 +653,9 @@ TEST_F(EditorTest, KeyboardForRecording) {
     const double ms = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
     std::printf("key %d: %.2f ms from the click to the first buffer\n", note, ms);
     EXPECT_LE(ms, 2048 * 1000.0 / 31250);  // one buffer of the output
-    test::PumpUntil([] { return false; }, 1500);
+    // The first note is held longer: the first sound of a fresh Wine process
+    // can reach the sink a second late.
+    test::PumpUntil([] { return false; }, note == 72 ? 3000 : 1500);
     SendMessageW(strip, WM_LBUTTONUP, 0, at);
     EXPECT_FALSE(EditorPreviewPlaying());
     test::PumpUntil([] { return false; }, 1000);
