@@ -44,23 +44,30 @@ struct Fd {
   }
 };
 
-}  // namespace
-
-Result ReadWholeFile(Utf8View path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+// Opens a regular file for reading and gives its size. Opened without
+// waiting, so that a pipe or device named like an audio file is refused
+// instead of blocking the program.
+Result OpenRegularForRead(Utf8View path, Fd& file, std::uint64_t& size) {
   if (path.empty()) return kInvalidArgument;
   char cpath[kMaxPath];
   if (!TerminatedPath(path, cpath)) return kInvalidArgument;
   if (Result f = detail::CheckFileFault(FileOp::kOpenRead)) return f;
-  Fd file;
-  // Opened without waiting, so that a pipe or device named like an audio file
-  // is refused instead of blocking the program.
   file.fd = ::open(cpath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (file.fd < 0) return OpenError(errno);
   struct stat st;
   if (Result f = detail::CheckFileFault(FileOp::kSize)) return f;
   if (::fstat(file.fd, &st) != 0) return IoError(errno);
   if (!S_ISREG(st.st_mode)) return kAccessDenied;
-  const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+  size = static_cast<std::uint64_t>(st.st_size);
+  return kOk;
+}
+
+}  // namespace
+
+Result ReadWholeFile(Utf8View path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+  Fd file;
+  std::uint64_t size = 0;
+  if (Result r = OpenRegularForRead(path, file, size)) return r;
   if (size > maxBytes) return kFileTooLarge;
   std::vector<std::uint8_t> data;
   if (Result r = TryResize(data, static_cast<std::size_t>(size))) return r;
@@ -219,18 +226,8 @@ Result FileReader::Open(Utf8View path) {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
   handle_ = -1;
   size_ = 0;
-  if (path.empty()) return kInvalidArgument;
-  char cpath[kMaxPath];
-  if (!TerminatedPath(path, cpath)) return kInvalidArgument;
-  if (Result f = detail::CheckFileFault(FileOp::kOpenRead)) return f;
   Fd file;
-  file.fd = ::open(cpath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (file.fd < 0) return OpenError(errno);
-  struct stat st;
-  if (Result f = detail::CheckFileFault(FileOp::kSize)) return f;
-  if (::fstat(file.fd, &st) != 0) return IoError(errno);
-  if (!S_ISREG(st.st_mode)) return kAccessDenied;
-  size_ = static_cast<std::uint64_t>(st.st_size);
+  if (Result r = OpenRegularForRead(path, file, size_)) return r;
   handle_ = file.fd;
   file.fd = -1;
   return kOk;

@@ -26,24 +26,32 @@ Result IoError() {
 
 const wchar_t* Wide(Utf16Text<261>& t) { return reinterpret_cast<const wchar_t*>(t.terminated()); }
 
-}  // namespace
-
-Result ReadWholeFile(Utf8View path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+// Opens a file on disk for reading and gives its size.
+Result OpenDiskFileForRead(Utf8View path, Handle& file, std::uint64_t& size) {
   if (path.empty()) return kInvalidArgument;
   Utf16Text<261> wpath;
   if (!AssignPathFromUtf8(wpath, path)) return kInvalidArgument;
   if (Result f = detail::CheckFileFault(FileOp::kOpenRead)) return f;
-  Handle file;
   file.h = CreateFileW(Wide(wpath), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file.h == INVALID_HANDLE_VALUE) return OpenError();
   if (GetFileType(file.h) != FILE_TYPE_DISK) return kAccessDenied;
-  LARGE_INTEGER size;
+  LARGE_INTEGER bytes;
   if (Result f = detail::CheckFileFault(FileOp::kSize)) return f;
-  if (!GetFileSizeEx(file.h, &size)) return IoError();
-  if (static_cast<std::uint64_t>(size.QuadPart) > maxBytes) return kFileTooLarge;
+  if (!GetFileSizeEx(file.h, &bytes)) return IoError();
+  size = static_cast<std::uint64_t>(bytes.QuadPart);
+  return kOk;
+}
+
+}  // namespace
+
+Result ReadWholeFile(Utf8View path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+  Handle file;
+  std::uint64_t size = 0;
+  if (Result r = OpenDiskFileForRead(path, file, size)) return r;
+  if (size > maxBytes) return kFileTooLarge;
   std::vector<std::uint8_t> data;
-  if (Result r = TryResize(data, static_cast<std::size_t>(size.QuadPart))) return r;
+  if (Result r = TryResize(data, static_cast<std::size_t>(size))) return r;
   std::size_t done = 0;
   while (done < data.size()) {
     if (Result f = detail::CheckFileFault(FileOp::kRead)) return f;
@@ -195,19 +203,8 @@ Result FileReader::Open(Utf8View path) {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
   handle_ = -1;
   size_ = 0;
-  if (path.empty()) return kInvalidArgument;
-  Utf16Text<261> wpath;
-  if (!AssignPathFromUtf8(wpath, path)) return kInvalidArgument;
-  if (Result f = detail::CheckFileFault(FileOp::kOpenRead)) return f;
   Handle file;
-  file.h = CreateFileW(Wide(wpath), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file.h == INVALID_HANDLE_VALUE) return OpenError();
-  if (GetFileType(file.h) != FILE_TYPE_DISK) return kAccessDenied;
-  LARGE_INTEGER size;
-  if (Result f = detail::CheckFileFault(FileOp::kSize)) return f;
-  if (!GetFileSizeEx(file.h, &size)) return IoError();
-  size_ = static_cast<std::uint64_t>(size.QuadPart);
+  if (Result r = OpenDiskFileForRead(path, file, size_)) return r;
   handle_ = reinterpret_cast<std::intptr_t>(file.h);
   file.h = INVALID_HANDLE_VALUE;
   return kOk;
