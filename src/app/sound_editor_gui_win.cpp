@@ -895,6 +895,9 @@ LRESULT CALLBACK SoundEditorWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
         return 0;
       }
       g_editor.open = true;
+      // The tools' lines spoke of the sound edited before.
+      for (std::size_t row : {EditorRow::kLoopStatus, EditorRow::kPitchStatus, EditorRow::kTrimStatus})
+        SetWindowTextW(Row(row), L"");
       ApplyEditorRefresh(o.refresh);
       Zoom(false);
       return 1;  // opened: the owner may show the editor
