@@ -317,6 +317,15 @@ int main(int argc, char** argv) {
       compactSmooth += SeamDb(s.frames, compact->loop, compact->end) <= theirs ? 1 : 0;
     }
     const double mine = SeamDb(s.frames, c.loop, c.end);
+    if (listNotes) {
+      const double dp = (s.markers.end - s.markers.loop) / options.period;
+      std::printf("  loop %-20s dscore %6.1f dB %+6.1f c  ", n.name.c_str(),
+                  SeamErrorDb(s.frames.data(), s.frames.size(), s.markers.loop, s.markers.end, options.period),
+                  1200.0 * std::log2(std::max(1.0, std::round(dp)) / dp));
+      std::printf("  loop %-20s designer %6.1f ms %6.1f dB  ours %6.1f ms %6.1f dB (score %6.1f dB, %+5.1f cents)\n",
+                  n.name.c_str(), (s.markers.end - s.markers.loop) * 1000.0 / kCardRate, theirs, c.lengthMs, mine,
+                  c.errorDb, c.tuningCents);
+    }
     ourDb.push_back(mine);
     asSmooth += mine <= theirs ? 1 : 0;
     within3 += mine <= theirs + 3 ? 1 : 0;

@@ -8,7 +8,9 @@
 #include "audio/pitch.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <complex>
 #include <utility>
 #include <vector>
 
@@ -31,6 +33,11 @@ constexpr double kCoherentCents = 6.0;       // a loop this close to the attack 
 constexpr double kSubmultipleSlack = 0.05;
 constexpr double kDipSlack = 0.06;           // a first dip this much shallower than twice the deepest is a partial's   // how much shallower a dip at a part of the period may be
 constexpr double kStrongPartial = 0.00316;   // -25 dB against the strongest: a partial that counts
+constexpr std::size_t kSpectrum = 8192;      // frames of a struck sound's spectrum
+constexpr double kProminent = 100.0;         // 20 dB over the spectrum's median: a partial, not noise
+constexpr double kStretch = 0.04;            // a struck partial may lie this far from its harmonic,
+constexpr double kLooseHarmonic = 0.1;       // and no further than this share of the pitch
+constexpr double kSeriesShare = 0.6;         // share of the partials' amplitude a struck pitch explains
 
 double Energy(const float* x, std::size_t n) {
   double a = 0.0, b = 0.0;
@@ -191,6 +198,129 @@ std::size_t LowerSeries(const float* x, std::size_t n, double period) {
   return rest >= 2 && q > p && q % p != 0 ? static_cast<std::size_t>(p) : 1;
 }
 
+// In-place radix-2 FFT; z.size() is a power of two.
+void Fft(std::vector<std::complex<double>>& z) {
+  const std::size_t n = z.size();
+  for (std::size_t i = 1, j = 0; i < n; ++i) {
+    std::size_t bit = n >> 1;
+    for (; j & bit; bit >>= 1) j ^= bit;
+    j ^= bit;
+    if (i < j) std::swap(z[i], z[j]);
+  }
+  for (std::size_t len = 2; len <= n; len <<= 1) {
+    const double angle = -6.28318530717958647692 / static_cast<double>(len);
+    const std::complex<double> step(std::cos(angle), std::sin(angle));
+    for (std::size_t i = 0; i < n; i += len) {
+      std::complex<double> w(1.0, 0.0);
+      for (std::size_t k = 0; k < len / 2; ++k, w *= step) {
+        const std::complex<double> a = z[i + k], b = z[i + k + len / 2] * w;
+        z[i + k] = a + b;
+        z[i + k + len / 2] = a - b;
+      }
+    }
+  }
+}
+
+struct Partial {
+  double hz = 0.0, amplitude = 0.0;
+};
+
+// How much of the partials' amplitude lies on harmonics of f0 (within 4% of
+// the harmonic, and within a tenth of f0), on how many distinct harmonics,
+// and the f0 that fits them best.
+struct SeriesFit {
+  double share = 0.0, hz = 0.0;
+  int harmonics = 0;
+};
+SeriesFit FitSeries(const std::vector<Partial>& partials, double f0) {
+  double on = 0.0, total = 0.0, weighted = 0.0, squares = 0.0;
+  std::uint64_t harmonics = 0;
+  for (const Partial& p : partials) {
+    total += p.amplitude;
+    const double m = std::round(p.hz / f0);
+    if (m < 1.0 || m > 63.0 || std::fabs(p.hz - m * f0) > std::min(kStretch * m, kLooseHarmonic) * f0) continue;
+    on += p.amplitude;
+    harmonics |= std::uint64_t{1} << static_cast<int>(m);
+    weighted += p.amplitude * p.hz * m;
+    squares += p.amplitude * m * m;
+  }
+  SeriesFit fit;
+  fit.share = total > 0.0 ? on / total : 0.0;
+  fit.hz = squares > 0.0 ? weighted / squares : f0;
+  fit.harmonics = std::popcount(harmonics);
+  return fit;
+}
+
+// The strongest partials (at most 12) of up to kSpectrum frames: peaks of the
+// spectrum within 25 dB of the strongest and 20 dB over its median (noise
+// has none). Fewer than 3 when the buffer is too short.
+Result StrongPartials(const float* x, std::size_t count, double rate, std::vector<Partial>& partials) {
+  partials.clear();
+  std::size_t n = kSpectrum;
+  while (n > count) n /= 2;
+  if (n < 2048) return kOk;
+  std::vector<std::complex<double>> z;
+  std::vector<double> power, sorted;
+  if (TryResize(z, n) || TryResize(power, n / 2) || TryResize(sorted, n / 2) || TryReserve(partials, n / 4)) return kOutOfMemory;
+  for (std::size_t i = 0; i < n; ++i) {
+    z[i] = 0.5 * (1.0 - std::cos(6.28318530717958647692 * static_cast<double>(i) / static_cast<double>(n))) * x[i];
+  }
+  Fft(z);
+  for (std::size_t k = 0; k < n / 2; ++k) sorted[k] = power[k] = std::norm(z[k]) + 1e-30;
+  std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(n / 4), sorted.end());
+  const double floor = sorted[n / 4] * kProminent;
+  const double strongest = *std::max_element(power.begin() + 1, power.end());
+  for (std::size_t k = 2; k + 1 < n / 2; ++k) {
+    if (power[k] <= power[k - 1] || power[k] < power[k + 1] || power[k] < floor || power[k] < kStrongPartial * strongest) continue;
+    const double off = ParabolaOffset(-std::log(power[k - 1]), -std::log(power[k]), -std::log(power[k + 1]));
+    partials.push_back({(static_cast<double>(k) + off) * rate / static_cast<double>(n), std::sqrt(power[k])});  // reserved
+  }
+  constexpr std::size_t kMost = 12;
+  const std::size_t kept = std::min(kMost, partials.size());
+  std::partial_sort(partials.begin(), partials.begin() + static_cast<std::ptrdiff_t>(kept), partials.end(),
+                    [](const Partial& a, const Partial& b) { return a.amplitude > b.amplitude; });
+  partials.resize(kept);
+  return kOk;
+}
+
+// A struck tube, bar or bell: its partials are too far from harmonic for the
+// waveform to repeat (or repeat only at a period far below the note), yet
+// three or more of its strongest lie near multiples of one frequency, the
+// pitch a listener names (a tubular bell's partials 4 to 6 stand nearly as
+// 2:3:4 of its strike note). A drum's modes fit no such series. 0 when none.
+double StruckPitch(const std::vector<Partial>& partials) {
+  // Each of the strongest few as harmonic 1 to 6 of a candidate.
+  SeriesFit candidates[36];
+  std::size_t found = 0;
+  double bestShare = 0.0;
+  for (std::size_t i = 0; i < std::min<std::size_t>(6, partials.size()); ++i) {
+    for (int h = 1; h <= 6; ++h) {
+      const double f0 = partials[i].hz / h;
+      if (f0 < kMinHz || f0 > kMaxHz) continue;
+      const SeriesFit fit = FitSeries(partials, f0);
+      if (fit.harmonics < 3 || fit.share < kSeriesShare) continue;
+      candidates[found++] = fit;
+      bestShare = std::max(bestShare, fit.share);
+    }
+  }
+  // Half the pitch explains the same partials: the highest of those that
+  // explain nearly the most is the one heard.
+  double hz = 0.0;
+  for (std::size_t i = 0; i < found; ++i) {
+    if (candidates[i].share >= 0.9 * bestShare) hz = std::max(hz, candidates[i].hz);
+  }
+  return hz;
+}
+
+void SetPitch(PitchEstimate& out, double hz, double confidence) {
+  out.pitched = true;
+  out.frequency = hz;
+  out.confidence = confidence;
+  const long note = std::clamp(std::lround(69.0 + 12.0 * std::log2(hz / 440.0)), 0L, 127L);
+  out.note = static_cast<std::uint8_t>(note);
+  out.cents = 1200.0 * std::log2(hz / NoteTable()[static_cast<std::size_t>(note)].frequency);
+}
+
 }  // namespace
 
 std::size_t SteadyStart(const float* frames, std::size_t count) {
@@ -270,7 +400,15 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
   if (starts.empty()) return kOk;
   double depth = 1.0;
   double period = PickPeriod(sum, cm, minLag, maxLag, depth);
-  if (!(period > 0.0) || !(depth <= kMaxUnpitchedDip)) return kOk;  // NaN frames end here too
+  // No period repeats: a struck sound's partials may still name a pitch.
+  std::vector<Partial> partials;
+  if (StrongPartials(frames + from, count - from, rate, partials)) return kOutOfMemory;
+  auto struck = [&]() {
+    const double hz = StruckPitch(partials);
+    if (hz > 0.0) SetPitch(out, hz, 0.0);
+    return kOk;
+  };
+  if (!(period > 0.0) || !(depth <= kMaxUnpitchedDip)) return std::isnan(depth) ? kOk : struck();  // NaN frames end here too
 
   // The windows must agree on the period within a semitone: a sweeping drum
   // or noise does not. Where the whole repeats clearly, a window that found
@@ -281,7 +419,7 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
   for (double p : periods) {
     if (p > 0.0 && (std::fabs(std::log2(p / period)) < 1.0 / 12.0 || (clear && std::fabs(std::log2(2.0 * p / period)) < 1.0 / 12.0))) ++agree;
   }
-  if (static_cast<double>(agree) < kAgreement * static_cast<double>(periods.size())) return kOk;
+  if (static_cast<double>(agree) < kAgreement * static_cast<double>(periods.size())) return struck();
 
   // Refine over the whole steady part (up to 2 s), so that vibrato averages
   // out, on the signal band-passed around the fundamental, so that stretched
@@ -330,13 +468,19 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
   }
 
   period /= static_cast<double>(LowerSeries(frames + from, stopAt > from ? std::min<std::size_t>(stopAt - from, 8192) : 0, period));
-  out.pitched = true;
-  out.frequency = rate / period;
-  out.confidence = std::clamp(1.0 - depth, 0.0, 1.0);
-  const double noteValue = 69.0 + 12.0 * std::log2(out.frequency / 440.0);
-  const long note = std::clamp(std::lround(noteValue), 0L, 127L);
-  out.note = static_cast<std::uint8_t>(note);
-  out.cents = 1200.0 * std::log2(out.frequency / NoteTable()[static_cast<std::size_t>(note)].frequency);
+  // A series above the period, off its harmonics, that explains clearly
+  // more of the strong partials: a bell that repeats only at a common period
+  // far below its strike note.
+  const double explained = FitSeries(partials, rate / period).share;
+  if (partials.size() >= 3 && explained < kSeriesShare + 0.2) {
+    const double hz = StruckPitch(partials), ratio = hz * period / rate;
+    const bool offSeries = ratio > 1.0 && std::fabs(ratio - std::round(ratio)) > 0.03 * ratio;
+    if (offSeries && FitSeries(partials, hz).share > explained + 0.1) {
+      SetPitch(out, hz, 0.0);
+      return kOk;
+    }
+  }
+  SetPitch(out, rate / period, std::clamp(1.0 - depth, 0.0, 1.0));
   return kOk;
 }
 

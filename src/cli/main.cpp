@@ -21,9 +21,11 @@ constexpr Command kCommands[] = {
     {"info", CmdInfo, "info CARD.qz [--json] [--frames]"},
     {"image", CmdImage, "image CARD.qz OUT.bin --layout file|card|wide [--capacity BYTES]"},
     {"add", CmdAdd,
-     "add CARD.qz (--multi NAME FILE... | --drum NAME FILE) [--keep-going] [--detect-root] [--find-loop [--crossfade MS]]\n"
+     "add CARD.qz (--multi NAME FILE... | --drum NAME FILE) [--keep-going] [--detect-root]\n"
+     "    [--find-loop [natural|compact] [--crossfade auto|MS]]\n"
      "  tavrin add CARD.qz --multi NAME --from FILE.sf2 (--preset BANK:PROG | --preset NAME | --instrument NAME)"
-     " [--velocity V] [--detect-root] [--find-loop [--crossfade MS]]\n"
+     " [--velocity V] [--detect-root]\n"
+     "    [--find-loop [natural|compact] [--crossfade auto|MS]]\n"
      "  tavrin add CARD.qz --multi NAME --from FILE.sfz [--velocity V] [...]\n"
      "  tavrin add CARD.qz --drums --from FILE.sf2 --preset 128:P --keys LO-HI [--velocity V]"},
     {"export", CmdExport, "export CARD.qz (--multi N | --drum N) DIR [--sfz]"},
