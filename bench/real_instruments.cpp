@@ -280,7 +280,7 @@ int main(int argc, char** argv) {
 
   // Loops: our first loop against the designer's.
   int looped = 0, none = 0, asSmooth = 0, within3 = 0, inTune = 0, longEnough = 0, sustained = 0;
-  int compactFound = 0, compactNoLonger = 0, compactSmooth = 0;
+  int compactFound = 0, compactNoLonger = 0, compactSmooth = 0, ownSmooth = 0, writtenSmooth = 0, crossfaded = 0;
   std::vector<double> ourPeriods, ourMs, theirPeriods, theirMs, ourDb, theirDb;
   for (const Note& n : notes) {
     if (!n.looped) continue;
@@ -317,14 +317,20 @@ int main(int argc, char** argv) {
       compactSmooth += SeamDb(s.frames, compact->loop, compact->end) <= theirs ? 1 : 0;
     }
     const double mine = SeamDb(s.frames, c.loop, c.end);
+    // The same two loops on the search's own measure (2 periods before the
+    // seam, 1 after), and ours as `add --find-loop --crossfade auto` writes it.
+    const double ownTheirs = SeamErrorDb(s.frames.data(), s.frames.size(), s.markers.loop, s.markers.end, options.period);
+    SampleData written = s;
+    ApplyLoop(written, c);
+    const bool faded = CrossfadeLoopAuto(written) > 0;
+    const double asWritten = SeamDb(written.frames, c.loop, c.end);
+    ownSmooth += c.errorDb <= ownTheirs ? 1 : 0;
+    writtenSmooth += asWritten <= theirs ? 1 : 0;
+    crossfaded += faded ? 1 : 0;
     if (listNotes) {
-      const double dp = (s.markers.end - s.markers.loop) / options.period;
-      std::printf("  loop %-20s dscore %6.1f dB %+6.1f c  ", n.name.c_str(),
-                  SeamErrorDb(s.frames.data(), s.frames.size(), s.markers.loop, s.markers.end, options.period),
-                  1200.0 * std::log2(std::max(1.0, std::round(dp)) / dp));
-      std::printf("  loop %-20s designer %6.1f ms %6.1f dB  ours %6.1f ms %6.1f dB (score %6.1f dB, %+5.1f cents)\n",
-                  n.name.c_str(), (s.markers.end - s.markers.loop) * 1000.0 / kCardRate, theirs, c.lengthMs, mine,
-                  c.errorDb, c.tuningCents);
+      std::printf("  loop %-20s designer %6.1f ms %6.1f dB (own %6.1f)  ours %6.1f ms %6.1f dB (own %6.1f, %+4.1f cents)%s\n",
+                  n.name.c_str(), (s.markers.end - s.markers.loop) * 1000.0 / kCardRate, theirs, ownTheirs, c.lengthMs,
+                  mine, c.errorDb, c.tuningCents, faded ? " crossfaded" : "");
     }
     ourDb.push_back(mine);
     asSmooth += mine <= theirs ? 1 : 0;
@@ -337,6 +343,10 @@ int main(int argc, char** argv) {
   if (looped > 0) {
     std::printf("  our first loop as smooth as the designer's or smoother: %d (%.1f %%); within 3 dB: %d (%.1f %%)\n",
                 asSmooth, 100.0 * asSmooth / looped, within3, 100.0 * within3 / looped);
+    std::printf("  on the search's own measure (2 periods before the seam, 1 after): as smooth %d (%.1f %%)\n", ownSmooth,
+                100.0 * ownSmooth / looped);
+    std::printf("  as `add --find-loop --crossfade auto` writes it (%d crossfaded): as smooth %d (%.1f %%)\n", crossfaded,
+                writtenSmooth, 100.0 * writtenSmooth / looped);
     std::printf("  no loop found: %d (%.1f %%)\n", none, 100.0 * none / looped);
     std::printf("  first (natural) loop within 2 cents of whole periods: %d of %d (%.1f %%)\n", inTune, looped - none,
                 100.0 * inTune / std::max(1, looped - none));
