@@ -25,7 +25,9 @@ constexpr double kHeldDb = -10.0;                    // a sustain within this of
 // (an ensemble needs room for a long crossfade).
 constexpr std::int64_t kNaturalRegions[] = {300 * kMs, 600 * kMs, 1000 * kMs};
 constexpr std::int64_t kLongLoop = 100 * kMs;        // loops longer than this may become compact
-constexpr std::int64_t kCompactRegions[] = {40 * kMs, 80 * kMs};
+// Where a compact loop is sought after the old Loop; the last, for an
+// ensemble that holds no short loop, takes a crossfaded one of 100 ms or more.
+constexpr std::int64_t kCompactRegions[] = {40 * kMs, 80 * kMs, 320 * kMs};
 constexpr std::int64_t kWorthFrames = 10 * kMs;      // a change saving less is not made
 constexpr double kDecayFloor = 0.001;                // -60 dB of the peak
 constexpr std::int64_t kFadeFrames = 5 * kMs;
@@ -396,8 +398,9 @@ class Planner {
         if (from + region > end - (end - loop) / 2) break;
         LoopChoice choice;
         bool found = false;
-        if (Result r = fit::ChooseLoop(s, OriginalOf(ref), earliest, from, from + region, pitch.frequency,
-                                       LoopKind::Compact, choice, found)) {
+        const LoopKind kind = region == kCompactRegions[2] ? LoopKind::Natural : LoopKind::Compact;
+        if (Result r = fit::ChooseLoop(s, OriginalOf(ref), earliest, from, from + region, pitch.frequency, kind,
+                                       choice, found)) {
           return r;
         }
         if (found && c.keepTo - choice.end >= kWorthFrames) {
