@@ -405,7 +405,7 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
   if (StrongPartials(frames + from, count - from, rate, partials)) return kOutOfMemory;
   auto struck = [&]() {
     const double hz = StruckPitch(partials);
-    if (hz > 0.0) SetPitch(out, hz, 0.0);
+    if (hz > 0.0) SetPitch(out, hz, FitSeries(partials, hz).share);
     return kOk;
   };
   if (!(period > 0.0) || !(depth <= kMaxUnpitchedDip)) return std::isnan(depth) ? kOk : struck();  // NaN frames end here too
@@ -476,7 +476,7 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
     const double hz = StruckPitch(partials), ratio = hz * period / rate;
     const bool offSeries = ratio > 1.0 && std::fabs(ratio - std::round(ratio)) > 0.03 * ratio;
     if (offSeries && FitSeries(partials, hz).share > explained + 0.1) {
-      SetPitch(out, hz, 0.0);
+      SetPitch(out, hz, FitSeries(partials, hz).share);
       return kOk;
     }
   }
