@@ -1,6 +1,7 @@
 // Sample commands: add (import files into a new sound of a card-file),
 // export (a sound's samples as WAV files), import (one import as JSON),
 // analyze (a file's pitch and loop candidates).
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -141,6 +142,21 @@ Result ApplyAnalysis(SampleData& s, const AddAnalysis& want, std::string_view fi
   return kOk;
 }
 
+// Key zones from the roots --detect-root found: each sample up to the key
+// halfway to the next higher root, the highest up to 127, so that every key
+// plays the sample nearest it (the import's top key, 96 or a named root + 11,
+// would leave the lowest sample playing keys meant for the others). Samples
+// of one root share their zone; the first of them plays it.
+void ZonesFromRoots(Sound& sound) {
+  for (SampleData& s : sound.samples) {
+    int next = 128;
+    for (const SampleData& t : sound.samples) {
+      if (t.rootNote > s.rootNote) next = std::min<int>(next, t.rootNote);
+    }
+    s.topKey = static_cast<std::uint8_t>(next == 128 ? 127 : (s.rootNote + next - 1) / 2);
+  }
+}
+
 // How long `add` waits for another program updating the same card-file.
 constexpr unsigned kLockWaitMs = 10000;
 
@@ -220,6 +236,7 @@ int CmdAdd(const Args& args) {
     return Fail(cardPath, "nothing was added; the card-file is unchanged (--keep-going adds the files that import)");
   }
   if (sound.samples.empty()) return Fail(cardPath, "nothing was added; the card-file is unchanged");
+  if (want.detectRoot && sound.samples.size() > 1) ZonesFromRoots(sound);
   std::vector<Sound> sounds;
   if (TryPushBack(sounds, std::move(sound)) != kOk) return Fail(cardPath, FileErrorText(kOutOfMemory));
   if (int status = AddSounds(cardPath, sounds)) return status;

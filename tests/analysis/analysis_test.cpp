@@ -301,11 +301,15 @@ TEST(LoopSearch, CrossfadeSmoothsBadSeamsHoldsTheLevelAndTouchesNothingElse) {
 #ifdef TAVRIN_CLI_PATH
 TEST(AnalysisCommands, AddAppliesPitchAndLoopOnlyWhenAskedAnalyzeReportsThem) {
   TempDir dir;
-  SampleData tone, noise;
+  SampleData tone, noise, low;
   tone.frames = MakeTone(Shape::kSaw, NoteHz(69 - 0.30), {0.0, -200.0, 0.0, 1.5});  // A4, 30 cents flat
   noise.frames = MakeTone(Shape::kNoise, 0.0, {});
+  low.frames = MakeTone(Shape::kSaw, NoteHz(62), {});
   tone.markers = {0, 0, -1, tone.frameCount()}, noise.markers = {0, 0, -1, noise.frameCount()};
-  ASSERT_EQ(WriteWavFile(tone, dir.File("tone.wav")) | WriteWavFile(noise, dir.File("noise.wav")), kOk);
+  low.markers = {0, 0, -1, low.frameCount()};
+  ASSERT_EQ(WriteWavFile(tone, dir.File("tone.wav")) | WriteWavFile(noise, dir.File("noise.wav")) |
+                WriteWavFile(low, dir.File("low.wav")),
+            kOk);
   auto tavrin = [&](const std::string& args) {
     return RunCommand("cd \"" + dir.path().string() + "\" && \"" TAVRIN_CLI_PATH "\" " + args, dir.File("stderr.txt"));
   };
@@ -320,9 +324,15 @@ TEST(AnalysisCommands, AddAppliesPitchAndLoopOnlyWhenAskedAnalyzeReportsThem) {
                               "--multi M tone.wav --crossfade auto"}) {
     EXPECT_EQ(tavrin(std::string("add c.qz ") + refused).status, 2) << refused;
   }
+  // Several files: each key plays the sample whose root is nearest.
+  ASSERT_EQ(tavrin("add c.qz --multi Two tone.wav low.wav --detect-root").status, 0);
   CardDocument doc;
   ASSERT_EQ(LoadCardFile(dir.File("c.qz"), doc), kOk);
-  ASSERT_EQ(doc.multisounds.size(), 4u);
+  ASSERT_EQ(doc.multisounds.size(), 5u);
+  const std::vector<SampleData>& two = doc.multisounds[4].samples;
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_TRUE(two[0].rootNote == 62 && two[0].topKey == 65 && two[1].rootNote == 69 && two[1].topKey == 127)
+      << int{two[0].rootNote} << " " << int{two[0].topKey} << " " << int{two[1].topKey};
   const SampleData& plain = doc.multisounds[0].samples.at(0);
   const SampleData& s = doc.multisounds[1].samples.at(0);
   EXPECT_TRUE(plain.rootNote == 12 && !plain.loopOn && doc.multisounds[3].samples.at(0).rootNote == 12);
