@@ -365,6 +365,8 @@ LRESULT CALLBACK WaveformViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       const auto p = static_cast<std::int32_t>(wParam);
       if (p != v->playPosition) {
         v->playPosition = p < 0 ? -1 : p;
+        const WaveView follow = FollowPlay(v->view, v->playPosition);
+        if (follow.firstFrame != v->view.firstFrame) SetView(hwnd, *v, follow);
         InvalidateRect(hwnd, nullptr, FALSE);
       }
       return 0;

@@ -74,6 +74,14 @@ WaveView ScrollTo(const WaveView& v, std::int64_t position) {
   return LimitView(s);
 }
 
+WaveView FollowPlay(const WaveView& v, std::int64_t frame) {
+  const double f = static_cast<double>(frame), visible = v.VisibleFrames();
+  if (frame < 0 || (f >= v.firstFrame && f < v.firstFrame + visible)) return v;
+  WaveView s = v;
+  s.firstFrame = f - visible / 20.0;
+  return LimitView(s);
+}
+
 std::int64_t FrameUnder(const WaveView& v, double x) {
   const double f = std::round(v.XToFrame(x));
   if (!(f > 0.0)) return 0;

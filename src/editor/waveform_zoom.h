@@ -53,6 +53,10 @@ struct ScrollBarState {
 };
 ScrollBarState ScrollBarOf(const WaveView& v);
 WaveView ScrollTo(const WaveView& v, std::int64_t position);
+// While a sample plays: the view unchanged while `frame` lies in it; once
+// the cursor leaves it (past the right edge, or back to Loop), the page that
+// starts a twentieth of the view before it, so the cursor stays in sight.
+WaveView FollowPlay(const WaveView& v, std::int64_t frame);
 
 // The frame under x (from the plot's left edge), rounded, within 0..count.
 std::int64_t FrameUnder(const WaveView& v, double x);

@@ -77,6 +77,13 @@ TEST(Zoom, CursorWheelLoopAndFit) {
   EXPECT_EQ(bar.max, 100000);
   EXPECT_NEAR(bar.page, 1100, 1);
   EXPECT_EQ(ScrollTo(loop, 99990).firstFrame, 100000.0 - loop.VisibleFrames());
+  // The play cursor: followed a page at a time, within the frames.
+  EXPECT_EQ(FollowPlay(loop, 40500).firstFrame, loop.firstFrame);
+  EXPECT_EQ(FollowPlay(loop, -1).firstFrame, loop.firstFrame);
+  EXPECT_NEAR(FollowPlay(loop, 60000).firstFrame, 60000.0 - loop.VisibleFrames() / 20.0, 1e-6);
+  EXPECT_NEAR(FollowPlay(loop, 10).firstFrame, 0.0, 1e-6);  // back to a Loop near the start
+  EXPECT_EQ(FollowPlay(loop, 100000).firstFrame, 100000.0 - loop.VisibleFrames());
+  EXPECT_EQ(FollowPlay(fit, 99999).firstFrame, 0.0);
 
   // Markers at a zoom: out of view hidden and not hit; a drag lands on frames of the view.
   MarkerGeometry m[2] = {{40500, 9.0f}, {90000, 9.0f}};
