@@ -80,6 +80,18 @@ double Median(std::vector<double> v) {
 // (those before end) against those just before the place it lands (those
 // before loop), over 1 ms: the energy of their difference against the energy
 // before end, in dB. Lower is smoother.
+// SeamDbBefore: the same over `w` frames ending `back` frames before the seam.
+double SeamDbBefore(const std::vector<float>& x, std::int64_t loop, std::int64_t end, std::int64_t back, std::int64_t w) {
+  w = std::min<std::int64_t>({w, loop - back, end - loop - back});
+  if (w <= 0 || end > static_cast<std::int64_t>(x.size())) return 0;
+  double diff = 0, energy = 1e-20;
+  for (std::int64_t i = -w - back; i < -back; ++i) {
+    const double a = x[static_cast<std::size_t>(end + i)], b = x[static_cast<std::size_t>(loop + i)];
+    diff += (a - b) * (a - b);
+    energy += a * a;
+  }
+  return 10 * std::log10(diff / energy + 1e-12);
+}
 double SeamDb(const std::vector<float>& x, std::int64_t loop, std::int64_t end) {
   const std::int64_t w = std::min<std::int64_t>({31, loop, end - loop});
   if (w <= 0 || end > static_cast<std::int64_t>(x.size())) return 0;
@@ -281,6 +293,7 @@ int main(int argc, char** argv) {
   // Loops: our first loop against the designer's.
   int looped = 0, none = 0, asSmooth = 0, within3 = 0, inTune = 0, longEnough = 0, sustained = 0;
   int compactFound = 0, compactNoLonger = 0, compactSmooth = 0, ownSmooth = 0, writtenSmooth = 0, crossfaded = 0;
+  int designerFaded = 0, designerUnmeasured = 0, plainTheirs = 0, plainSmooth = 0;
   std::vector<double> ourPeriods, ourMs, theirPeriods, theirMs, ourDb, theirDb;
   for (const Note& n : notes) {
     if (!n.looped) continue;
@@ -325,6 +338,19 @@ int main(int argc, char** argv) {
     const bool faded = CrossfadeLoopAuto(written) > 0;
     const double asWritten = SeamDb(written.frames, c.loop, c.end);
     ownSmooth += c.errorDb <= ownTheirs ? 1 : 0;
+    // A designer's loop whose seam is far better right at the jump than
+    // 10-20 ms before it: crossfaded into the sample data, or placed where an
+    // ensemble's voices line up for a moment (the two look alike here). One
+    // that jumps to the sample's first frames has no frames before Loop to
+    // measure.
+    const bool unmeasured = s.markers.loop < 31;
+    const bool theirsFaded = !unmeasured && theirs <= SeamDbBefore(s.frames, s.markers.loop, s.markers.end, 312, 312) - 10.0;
+    designerFaded += theirsFaded ? 1 : 0;
+    designerUnmeasured += unmeasured ? 1 : 0;
+    if (!theirsFaded && !unmeasured) {
+      ++plainTheirs;
+      plainSmooth += mine <= theirs ? 1 : 0;
+    }
     writtenSmooth += asWritten <= theirs ? 1 : 0;
     crossfaded += faded ? 1 : 0;
     if (listNotes) {
@@ -347,6 +373,10 @@ int main(int argc, char** argv) {
                 100.0 * ownSmooth / looped);
     std::printf("  as `add --find-loop --crossfade auto` writes it (%d crossfaded): as smooth %d (%.1f %%)\n", crossfaded,
                 writtenSmooth, 100.0 * writtenSmooth / looped);
+    std::printf("  the designer's loops: %d jump to the sample's first frames (nothing before Loop to measure), %d have "
+                "a 1 ms seam 10 dB better than 10-20 ms before (crossfaded, or a moment an ensemble lines up); against "
+                "the other %d, ours as smooth: %d (%.1f %%)\n",
+                designerUnmeasured, designerFaded, plainTheirs, plainSmooth, 100.0 * plainSmooth / std::max(1, plainTheirs));
     std::printf("  no loop found: %d (%.1f %%)\n", none, 100.0 * none / looped);
     std::printf("  first (natural) loop within 2 cents of whole periods: %d of %d (%.1f %%)\n", inTune, looped - none,
                 100.0 * inTune / std::max(1, looped - none));
