@@ -641,6 +641,15 @@ void Zoom(bool toLoop) {
   SendMessageW(view, kViewSetView, reinterpret_cast<WPARAM>(&to), 0);
 }
 
+// Ctrl and + or -: a notch of Ctrl+wheel, around the middle of the view.
+void ZoomByKey(bool in) {
+  HWND view = Row(EditorRow::kView);
+  WaveView v;
+  SendMessageW(view, kViewGetView, reinterpret_cast<WPARAM>(&v), 0);
+  const WaveView to = ZoomAround(v, v.width / 2.0, in ? 1.0 : -1.0);
+  SendMessageW(view, kViewSetView, reinterpret_cast<WPARAM>(&to), 0);
+}
+
 void ShowCursorFrame(std::int64_t frame) {
   Utf16Text<48> text;
   if (frame >= 0) text.assignUtf8(CursorText(frame).view());
@@ -962,6 +971,11 @@ bool SoundEditorPreTranslate(MSG& msg) {
       GetKeyState(VK_MENU) >= 0 && !g_editor.rename) {
     EndFieldEdit(g_editor.model);
     UndoOrRedo(msg.wParam == 'Y');
+    return true;
+  }
+  const bool plus = msg.wParam == VK_OEM_PLUS || msg.wParam == VK_ADD, minus = msg.wParam == VK_OEM_MINUS || msg.wParam == VK_SUBTRACT;
+  if (msg.message == WM_KEYDOWN && (plus || minus) && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0) {
+    ZoomByKey(plus);
     return true;
   }
   if (msg.message == WM_KEYDOWN && msg.wParam == VK_SPACE) {

@@ -354,6 +354,9 @@ TEST(EditorTools, EachToolChangesTheSoundAsSaidAndUndoes) {
   SelectSample(m, 1);
   EXPECT_EQ(DetectSamplePitch(m, false, status).refresh, Refresh::kNone);
   EXPECT_EQ(std::string(status.view()).rfind("No pitch found", 0), 0u);
+  findLoop(m);  // unpitched: a length and a seam, no periods
+  EXPECT_EQ(std::string(status.view()).find("period"), std::string::npos) << status.view();
+  EXPECT_NE(std::string(status.view()).find(" dB"), std::string::npos) << status.view();
 }
 
 TEST(EditorTools, KeyZonesAsTheCardMapsThem) {

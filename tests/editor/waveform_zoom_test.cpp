@@ -84,6 +84,7 @@ TEST(Zoom, CursorWheelLoopAndFit) {
   EXPECT_NEAR(FollowPlay(loop, 10).firstFrame, 0.0, 1e-6);  // back to a Loop near the start
   EXPECT_EQ(FollowPlay(loop, 100000).firstFrame, 100000.0 - loop.VisibleFrames());
   EXPECT_EQ(FollowPlay(fit, 99999).firstFrame, 0.0);
+  EXPECT_EQ(FollowPlay(ScrollTo(loop, 500), 0).firstFrame, 0.0);  // a loop from the first frame
 
   // Markers at a zoom: out of view hidden and not hit; a drag lands on frames of the view.
   MarkerGeometry m[2] = {{40500, 9.0f}, {90000, 9.0f}};
@@ -156,8 +157,8 @@ TEST(Seam, ErrorIsTheLoopSearchsAndTheViewJoinsEndToLoop) {
   EXPECT_TRUE(std::isnan(view.continuation[4]));
   s.markers = {0, 0, 2, 5};
   s.loopFlags = LoopFlags::kForward | LoopFlags::kForwardBackward | LoopFlags::kAlternatingPolarity;
-  ASSERT_EQ(BuildSeamView(s, 4, 0, view, shown), kOk);
-  EXPECT_EQ(view.played, (std::vector<float>{2, 3, 4, 5, -6, -5, -4, 3}));  // back from End, then forward again
+  ASSERT_EQ(BuildSeamView(s, 5, 0, view, shown), kOk);
+  EXPECT_EQ(view.played, (std::vector<float>{1, 2, 3, 4, 5, -6, -5, -4, 3, 4}));  // back from End, then forward again
   s.markers.loop = 7;
   ASSERT_EQ(BuildSeamView(s, 3, 0, view, shown), kOk);
   EXPECT_FALSE(shown);

@@ -56,6 +56,17 @@ class ZoomTest : public test::MainWindowFixture {
     ClientToScreen(view_, &pt);
     SendMessageW(to, WM_MOUSEWHEEL, MAKEWPARAM(ctrl ? MK_CONTROL : 0, notches * WHEEL_DELTA), MAKELPARAM(pt.x, pt.y));
   }
+  // Ctrl and a key, as the message loop hands it to the editor.
+  void CtrlKey(WPARAM key) {
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    MSG m = {view_, WM_KEYDOWN, key, 1, 0, {}};
+    EXPECT_TRUE(SoundEditorPreTranslate(m));
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+  }
   // Paints the view now: its handles are where the last paint put them.
   void Paint() { RedrawWindow(view_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); }
   void Press(std::size_t row) { SendMessageW(EditorControl(row), BM_CLICK, 0, 0); }
@@ -74,6 +85,8 @@ TEST_F(ZoomTest, WheelScrollBarAndButtonsSetTheVisibleRange) {
       {"opened", [] {}, 0, 31250},
       {"Zoom to Loop", [&] { Press(R::kZoomLoop); }, 9900, 2200},
       {"Ctrl+wheel in at the middle", [&] { Wheel(view_, width_ / 2, 2, true); }, 11000 - in / 2, in},
+      {"Ctrl+minus: out a notch around the middle", [&] { CtrlKey(VK_OEM_MINUS); }, 11000 - in * 0.75, in * 1.5},
+      {"Ctrl+plus: back in", [&] { CtrlKey(VK_ADD); }, 11000 - in / 2, in},
       {"wheel down, through the editor", [&] { Wheel(editor_, 5, -1, false); }, 11000 - in / 2 + in / 8, in},
       {"scroll bar page right",
        [&] { SendMessageW(view_, WM_HSCROLL, SB_PAGERIGHT, 0); }, 11000 - in / 2 + in / 8 + in, in},
