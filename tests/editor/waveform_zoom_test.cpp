@@ -124,6 +124,10 @@ TEST(Zoom, RulerSpacingAndLabels) {
     const double px = majors[1]->x - majors[0]->x;
     EXPECT_GE(px, 60.0);
     EXPECT_NEAR(px * r.perPixel / kCardRate, r.step, 1e-9);
+    // Minor ticks at a fifth of the step, a quarter of a 2 step.
+    const auto between = static_cast<std::size_t>(majors[1] - majors[0]);
+    const double mantissa = r.step / std::pow(10.0, std::floor(std::log10(r.step) + 1e-9));
+    EXPECT_EQ(between, std::lround(mantissa) == 2 ? 4u : 5u) << r.step;
     EXPECT_GE(ticks.front().x, 0.0);
     EXPECT_LE(ticks.back().x, 468.0);
   }
@@ -159,7 +163,10 @@ TEST(Seam, ErrorIsTheLoopSearchsAndTheViewJoinsEndToLoop) {
   s.loopFlags = LoopFlags::kForward | LoopFlags::kForwardBackward | LoopFlags::kAlternatingPolarity;
   ASSERT_EQ(BuildSeamView(s, 5, 0, view, shown), kOk);
   EXPECT_EQ(view.played, (std::vector<float>{1, 2, 3, 4, 5, -6, -5, -4, 3, 4}));  // back from End, then forward again
-  s.markers.loop = 7;
+  s.markers = {0, 0, 4, 8};  // End after the last frame: the turn plays the last frame
+  ASSERT_EQ(BuildSeamView(s, 4, 0, view, shown), kOk);
+  EXPECT_EQ(view.played, (std::vector<float>{5, 6, 7, 8, -8, -7, -6, 5}));
+  s.markers.loop = 8;
   ASSERT_EQ(BuildSeamView(s, 3, 0, view, shown), kOk);
   EXPECT_FALSE(shown);
 }
