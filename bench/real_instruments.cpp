@@ -294,6 +294,7 @@ int main(int argc, char** argv) {
   int looped = 0, none = 0, asSmooth = 0, within3 = 0, inTune = 0, longEnough = 0, sustained = 0;
   int compactFound = 0, compactNoLonger = 0, compactSmooth = 0, ownSmooth = 0, writtenSmooth = 0, crossfaded = 0;
   int designerFaded = 0, designerUnmeasured = 0, plainTheirs = 0, plainSmooth = 0;
+  int detunedTheirs = 0, attackTheirs = 0, allowedTheirs = 0, allowedSmooth = 0;
   std::vector<double> ourPeriods, ourMs, theirPeriods, theirMs, ourDb, theirDb;
   for (const Note& n : notes) {
     if (!n.looped) continue;
@@ -351,6 +352,19 @@ int main(int argc, char** argv) {
       ++plainTheirs;
       plainSmooth += mine <= theirs ? 1 : 0;
     }
+    // The designer's loops our search may pick too: in tune (within 2 cents
+    // of whole periods of our pitch) and starting after the attack.
+    if (options.period > 0.0) {
+      const double k = (s.markers.end - s.markers.loop) / options.period;
+      const bool tuned = std::fabs(1200.0 * std::log2(std::max(1.0, std::round(k)) / k)) <= 2.0;
+      const bool steady = s.markers.loop >= static_cast<std::int64_t>(SteadyStart(s.frames.data(), s.frames.size()));
+      detunedTheirs += tuned ? 0 : 1;
+      attackTheirs += steady ? 0 : 1;
+      if (tuned && steady) {
+        ++allowedTheirs;
+        allowedSmooth += mine <= theirs ? 1 : 0;
+      }
+    }
     writtenSmooth += asWritten <= theirs ? 1 : 0;
     crossfaded += faded ? 1 : 0;
     if (listNotes) {
@@ -377,6 +391,9 @@ int main(int argc, char** argv) {
                 "a 1 ms seam 10 dB better than 10-20 ms before (crossfaded, or a moment an ensemble lines up); against "
                 "the other %d, ours as smooth: %d (%.1f %%)\n",
                 designerUnmeasured, designerFaded, plainTheirs, plainSmooth, 100.0 * plainSmooth / std::max(1, plainTheirs));
+    std::printf("  the designer's loops: %d more than 2 cents off whole periods of our pitch, %d starting in the "
+                "attack; against the other %d (loops the search may pick too), ours as smooth: %d (%.1f %%)\n",
+                detunedTheirs, attackTheirs, allowedTheirs, allowedSmooth, 100.0 * allowedSmooth / std::max(1, allowedTheirs));
     std::printf("  no loop found: %d (%.1f %%)\n", none, 100.0 * none / looped);
     std::printf("  first (natural) loop within 2 cents of whole periods: %d of %d (%.1f %%)\n", inTune, looped - none,
                 100.0 * inTune / std::max(1, looped - none));
