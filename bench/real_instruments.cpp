@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
               lengths.size());
   for (const bool held : {false, true}) {
     Tally ours, aubio;
-    std::vector<double> asRead, flipped;
+    std::vector<double> asRead, flipped, apart;
     if (listNotes) std::printf("notes %s:\n", held ? "held for one second" : "as stored");
     for (const Note& n : notes) {
       SampleData played;
@@ -266,6 +266,7 @@ int main(int argc, char** argv) {
         f = AubioPitch(played, dir);
         const Class ca = Classify(f > 0, f, n.expected, ac);  // sets ac before Add reads it
         aubio.Add(ca, n, f, ac);
+        if (c == kRight && ca == kRight) apart.push_back(std::fabs(Cents(e.frequency, f)));
       }
       if (listNotes) {
         std::printf("  %-20s designer %8.2f Hz  ours %8.2f Hz (%s, %+7.1f cents)  aubio %8.2f Hz (%+7.1f cents)\n",
@@ -282,7 +283,12 @@ int main(int argc, char** argv) {
       std::printf("  aubio: aubiopitch is not installed (scripts/setup.sh installs aubio-tools)\n");
     }
     PrintFailures("ours", ours);
-    if (haveAubio) PrintFailures("aubio", aubio);
+    if (haveAubio) {
+      PrintFailures("aubio", aubio);
+      std::printf("  ours against aubio, %zu notes both name right: median |cents| %.1f (how far two trackers agree; "
+                  "the designer's tuning lies further from both)\n",
+                  apart.size(), Median(apart));
+    }
     std::printf("  pitch correction sign, %zu right notes with |correction| >= 3 cents: median |cents| as read %.1f, "
                 "with its sign flipped %.1f\n\n",
                 asRead.size(), Median(asRead), Median(flipped));
