@@ -488,12 +488,14 @@ Result OpenSoundFont(ByteSource& source, SoundFont& out, InstrumentReport& repor
           if (Result r = ParsePdta(lv, out, report)) return r;
           havePdta = true;
         } else {
-          for (std::uint64_t s = 4; lv.Has(s, 10); s += 8 + lv.U32LE(s + 4) + (lv.U32LE(s + 4) & 1)) {
+          for (std::uint64_t s = 4; lv.Has(s, 10);) {
             if (lv.Tag(s) == FourCC("ifil") && lv.U16LE(s + 8) >= 3) {
               return report.Refuse(kBadFormat, "this is an SF3 SoundFont (version %u, compressed samples); only SF2 "
                                                "files with plain samples can be read: convert it to SF2 first",
                                    static_cast<unsigned>(lv.U16LE(s + 8)));
             }
+            const std::uint64_t n = lv.U32LE(s + 4);  // 64-bit: a size near 4 GB must not wrap to a step of 0
+            s += 8 + n + (n & 1);
           }
         }
       } else if (type == FourCC("sdta")) {

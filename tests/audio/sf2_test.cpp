@@ -172,6 +172,8 @@ TEST(Sf2Zones, Refusals) {
        "preset 0:0 \"Test\", instrument \"Inst\" zone 1 names sample 5, past the sample list (shdr)"},
       {[](Sf2Build& b, ByteVec*) { b.presets[0].zones[0][0].amount = 3; }, {}, 13,
        "preset 0:0 \"Test\" zone 1 names instrument 3, past the instrument list (inst)"},
+      // An INFO chunk whose size is near 4 GB is stepped over, not read forever.
+      {[](Sf2Build&, ByteVec* f) { if (f) Patch32(*f, "ifil", 4, 0xFFFFFFF8); }, {}, 0, ""},
       {[](Sf2Build&, ByteVec*) {}, {Sf2Choice::Kind::kPresetNumber, 0, 7, {}, 100}, 20, "there is no preset 0:7 in the SoundFont"},
       {[](Sf2Build&, ByteVec*) {}, {Sf2Choice::Kind::kInstrument, 0, 0, "Nope", 100}, 20,
        "there is no instrument \"Nope\" in the SoundFont"},
