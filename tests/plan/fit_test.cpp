@@ -21,6 +21,7 @@
 #include "card/card_file.h"
 #include "card/card_image.h"
 #include "plan/fit_plan.h"
+#include "plan/loop_choice.h"
 #include "support/command.h"
 #include "support/skip.h"
 
@@ -265,6 +266,51 @@ TEST(Fit, ReachesEachCapacityWithoutAudibleHarmBeyondItsSteps) {
   }
 }
 
+// The planner's seam measure: the two periods leading into End against those
+// leading into Loop, or the last 1 ms per frame where that is worse; its
+// window shrinks to what lies after the earliest frame.
+TEST(FitLoop, SeamWeighsTheJoinOverItsWindow) {
+  constexpr double kPi = 3.14159265358979323846;
+  const struct {
+    const char* what;
+    double period;
+    std::int64_t earliest, from, to;  // 0.1 added to frames [End - from, End - to)
+    double diff, near, window;      // the expected sums of squared differences and window
+  } rows[] = {
+      {"a misfit 1 to 2 periods before the join", 100.0, 0, 200, 100, 100 * 0.01, 0.0, 200},
+      {"a click in the last 8 frames: the 1 ms counts per frame", 100.0, 0, 8, 0, 8 * 0.01, 8 * 0.01, 200},
+      {"unpitched: 256 frames, the one before them unseen", 0.0, 0, 257, 256, 0.0, 0.0, 256},
+      {"unpitched: the first of the 256 seen", 0.0, 0, 256, 255, 0.01, 0.0, 256},
+      {"one frame after the earliest: a window of one", 100.0, 999, 1, 0, 0.01, 0.01, 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<float> x(4000);
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] = static_cast<float>(std::sin(2.0 * kPi * static_cast<double>(i) / 100.0));
+    const std::int64_t loop = 1000, end = 3000;  // 20 periods: the two sides alike
+    for (std::int64_t i = end - row.from; i < end - row.to; ++i) x[static_cast<std::size_t>(i)] += 0.1f;
+    double energy = 0.0;
+    for (std::int64_t i = end - static_cast<std::int64_t>(row.window); i < end; ++i) energy += double{x[i]} * x[i];
+    const double nearFrames = std::min(row.window, 32.0);
+    const double worse = std::max(row.diff, row.near * row.window / nearFrames);
+    const double want = worse > 0.0 ? 10.0 * std::log10(worse / energy) : -120.0;
+    EXPECT_NEAR(fit::SeamDb(x.data(), row.earliest, loop, end, row.period), want, 0.05);
+  }
+}
+
+// Where a sustain starts is counted from the frame the search starts at.
+TEST(FitLoop, SustainStartsAfterTheAttackWhereverTheSearchBegins) {
+  SampleData s;
+  s.frames.assign(40000, 0.0f);
+  for (std::size_t i = 8000; i < s.frames.size(); ++i) s.frames[i] = 0.5f * static_cast<float>(std::sin(static_cast<double>(i) * 0.05));
+  for (std::int64_t from : {0, 2000, 6000}) EXPECT_GE(fit::SustainStart(s, from, s.frameCount()), 8000) << from;
+  // Nor does a louder sound after the stretch searched move it.
+  for (std::size_t i = 20000; i < s.frames.size(); ++i) s.frames[i] *= 4.0f;
+  const std::int64_t held = fit::SustainStart(s, 6000, 20000);
+  EXPECT_TRUE(held >= 8000 && held < 20000) << held;
+  EXPECT_EQ(fit::SustainStart(s, 5000, 5000), 5000);  // nothing to search
+}
+
 TEST(Fit, TheLastDecayEndsOnlyAsEarlyAsTheCardNeeds) {
   const CardDocument doc = MakeCard();
   const FitPlan deep = CheckPlan(doc, 210000, 5);
@@ -454,6 +500,37 @@ TEST(Fit, ApplyIsAllOrNothingAndTicksFollowWhatStepsBuildOn) {
   std::vector<bool> all;
   ASSERT_EQ(DefaultSelection(plan, all), kOk);
   EXPECT_EQ(ApplyFit(other, plan, all), kInvalidArgument);
+}
+
+// A choice the user ticks drops its whole sound, and only that sound; the
+// size shown is the size the card gets.
+TEST(Fit, ATickedChoiceDropsItsWholeSound) {
+  const CardDocument doc = MakeCard();
+  FitOptions options;
+  options.capacity = 20000;
+  options.maxTranspose = 12;
+  FitPlan plan;
+  ASSERT_EQ(PlanFit(doc, options, plan), kOk);
+  for (SoundType type : {SoundType::Multisound, SoundType::Drumsound}) {
+    const std::vector<Sound>& was = type == SoundType::Drumsound ? doc.drumsounds : doc.multisounds;
+    const auto drop = std::find_if(plan.steps.begin(), plan.steps.end(), [type](const FitStep& st) {
+      return st.kind == FitStepKind::DropSound && st.soundType == type;
+    });
+    ASSERT_NE(drop, plan.steps.end());
+    std::vector<bool> take;
+    ASSERT_EQ(DefaultSelection(plan, take), kOk);
+    SelectStep(plan, take, static_cast<std::size_t>(drop - plan.steps.begin()), true);
+    CardDocument applied = doc;
+    ASSERT_EQ(ApplyFit(applied, plan, take), kOk);
+    const std::vector<Sound>& now = type == SoundType::Drumsound ? applied.drumsounds : applied.multisounds;
+    std::vector<std::string> want, got;
+    for (std::size_t i = 0; i < was.size(); ++i) {
+      if (i != drop->sound) want.emplace_back(was[i].name.view());
+    }
+    for (const Sound& sound : now) got.emplace_back(sound.name.view());
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(CardBytes(applied, CardLayout::Card), SizeWithSteps(doc, plan, take, CardLayout::Card));
+  }
 }
 
 TEST(Fit, CardBytesIsTheBuildersSizeInEveryLayout) {
