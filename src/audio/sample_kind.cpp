@@ -1,5 +1,6 @@
 #include "audio/sample_kind.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -35,6 +36,10 @@ inline double BitsToDouble(std::uint64_t bits) {
   std::memcpy(&d, &bits, sizeof d);
   return d;
 }
+// A stored float that is not a number, infinite, or (a double) beyond what a
+// float holds is damaged data: it reads as silence. Kept, it would make the
+// peak infinite and the whole normalised sample silent or not a number.
+inline float Finite(double v) { return std::fabs(v) <= static_cast<double>(FLT_MAX) ? static_cast<float>(v) : 0.0f; }
 
 constexpr float k2Pow15 = 1.0f / 32768.0f;
 constexpr float k2Pow23 = 1.0f / 8388608.0f;
@@ -60,13 +65,13 @@ inline float DecodeAt(const std::uint8_t* p) {
   } else if constexpr (K == SampleKind::kS32BE) {
     return static_cast<float>(static_cast<std::int32_t>(Be32(p))) * k2Pow31;
   } else if constexpr (K == SampleKind::kF32LE) {
-    return BitsToFloat(Le32(p));
+    return Finite(BitsToFloat(Le32(p)));
   } else if constexpr (K == SampleKind::kF32BE) {
-    return BitsToFloat(Be32(p));
+    return Finite(BitsToFloat(Be32(p)));
   } else if constexpr (K == SampleKind::kF64LE) {
-    return static_cast<float>(BitsToDouble(Le64(p)));
+    return Finite(BitsToDouble(Le64(p)));
   } else if constexpr (K == SampleKind::kF64BE) {
-    return static_cast<float>(BitsToDouble(Be64(p)));
+    return Finite(BitsToDouble(Be64(p)));
   } else if constexpr (K == SampleKind::kALaw) {
     return static_cast<float>(ALawToLinear(p[0]) / 4095.0);
   } else {

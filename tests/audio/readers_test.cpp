@@ -1,6 +1,7 @@
 // The WAV and AIFF readers, fed files built byte by byte.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <optional>
 
@@ -81,6 +82,12 @@ TEST(WavReader, Files) {
        {-1.0f, 0.5f, 1.0f}},
       {"float, not limited", Wave(3, 32, Bytes().f32le(0.25f).f32le(-1.5f).b), 0, {0.25f, -1.5f}},
       {"double", Wave(3, 64, Bytes().f64le(0.1).f64le(-2.0).b), 0, {0.1f, -2.0f}},
+      // Damaged values read as silence, so the peak stays that of the sound.
+      {"float, not a number or infinite",
+       Wave(3, 32, Bytes().f32le(0.5f).f32le(NAN).f32le(INFINITY).f32le(-INFINITY).f32le(FLT_MAX).b), 0,
+       {0.5f, 0.0f, 0.0f, 0.0f, FLT_MAX}},
+      {"double beyond a float", Wave(3, 64, Bytes().f64le(-0.5).f64le(1e300).f64le(NAN).f64le(-1e39).b), 0,
+       {-0.5f, 0.0f, 0.0f, 0.0f}},
       // 0xD5 is the smallest positive A-law step (1/4095), 0xAA the largest.
       {"A-law", Wave(6, 8, {0xD5, 0x55, 0xAA, 0x2A}), 0,
        {1 / 4095.0, -1 / 4095.0, 4032 / 4095.0, -4032 / 4095.0}},
