@@ -206,6 +206,7 @@ FitPlan CheckPlan(const CardDocument& doc, std::uint64_t capacity, int maxTransp
   std::vector<bool> take;
   EXPECT_EQ(DefaultSelection(plan, take), kOk);
   EXPECT_EQ(ApplyFit(applied, plan, take), kOk);
+  EXPECT_EQ(applied.modified, doc.modified || std::find(take.begin(), take.end(), true) != take.end()) << "asks to be saved";
   EXPECT_EQ(CardBytes(applied, CardLayout::Card), plan.sizeAfter);
   EXPECT_EQ(SizeWithSteps(doc, plan, take, CardLayout::Card), plan.sizeAfter);
   if (plan.fits) {
@@ -218,7 +219,10 @@ FitPlan CheckPlan(const CardDocument& doc, std::uint64_t capacity, int maxTransp
   // A decay ends where what follows stays below -60 dB of its peak, faded.
   for (std::size_t k = 0; k < plan.steps.size(); ++k) {
     const FitStep& step = plan.steps[k];
+    // A pluck's level falls: its decay is shortened, it is never looped.
+    EXPECT_FALSE(step.kind == FitStepKind::NewLoop && step.what.view().find("Pluck") != std::string_view::npos) << step.what.view();
     if (step.kind != FitStepKind::DecayEnd) continue;
+    EXPECT_NEAR(static_cast<double>(step.fade), 5 * 31.25, 1.5) << "a 5 ms fade";
     const auto& list = step.soundType == SoundType::Drumsound ? doc.drumsounds : doc.multisounds;
     const std::vector<float>& x = list[step.sound].samples[step.sample].frames;
     const auto byLevel = [](float a, float b) { return std::fabs(a) < std::fabs(b); };
