@@ -504,6 +504,29 @@ TEST(Fit, ApplyIsAllOrNothingAndTicksFollowWhatStepsBuildOn) {
   std::vector<bool> all;
   ASSERT_EQ(DefaultSelection(plan, all), kOk);
   EXPECT_EQ(ApplyFit(other, plan, all), kInvalidArgument);
+  // A step naming a sound, sample, neighbour or earlier step one past what
+  // there is (a plan gone stale) changes nothing either.
+  const auto thinned = std::find_if(plan.steps.begin(), plan.steps.end(),
+                                    [](const FitStep& st) { return st.kind == FitStepKind::ThinZone && st.neighbour >= 0; });
+  ASSERT_NE(thinned, plan.steps.end());
+  const std::size_t t = static_cast<std::size_t>(thinned - plan.steps.begin());
+  const std::size_t samples = doc.multisounds[thinned->sound].samples.size();
+  const struct { void (*stale)(FitStep&, std::size_t sounds, std::size_t samples, std::size_t steps); } rows[] = {
+      {[](FitStep& st, std::size_t sounds, std::size_t, std::size_t) { st.sound = sounds; }},
+      {[](FitStep& st, std::size_t, std::size_t n, std::size_t) { st.sample = n; }},
+      {[](FitStep& st, std::size_t, std::size_t n, std::size_t) { st.neighbour = static_cast<std::int64_t>(n); }},
+      {[](FitStep& st, std::size_t, std::size_t, std::size_t steps) { st.after = static_cast<std::int64_t>(steps); }},
+  };
+  for (const auto& row : rows) {
+    FitPlan stale = plan;
+    row.stale(stale.steps[t], doc.multisounds.size(), samples, stale.steps.size());
+    std::vector<bool> one(stale.steps.size());
+    one[t] = true;
+    if (plan.steps[t].after >= 0) one[static_cast<std::size_t>(plan.steps[t].after)] = true;
+    CardDocument copy = doc;
+    EXPECT_EQ(ApplyFit(copy, stale, one), kInvalidArgument) << &row - rows;
+    EXPECT_TRUE(same(copy, doc)) << &row - rows;
+  }
 }
 
 // A choice the user ticks drops its whole sound, and only that sound; the
