@@ -227,7 +227,8 @@ struct Parser {
       if (name == n) current = l;
     }
     if (current == kOther) {
-      std::string h = "<" + std::string(name) + ">";
+      std::string h(1, '<');  // built by appends: "<" + string trips GCC 12's -Wrestrict
+      h.append(name).push_back('>');
       auto it = std::find_if(unknown.begin(), unknown.end(), [&](const auto& u) { return u.first == h; });
       if (it == unknown.end()) unknown.emplace_back(h, 1);
       else ++it->second;
