@@ -47,7 +47,7 @@ TEST(Sfz, HeadersDefinesNotesAndPaths) {
                     "<region> sample=b.wav lokey=f4 volume=2 loop_mode=loop_continuous loop_start=10 loop_end=99\n"
                     "<group> <region> sample=c.wav key=C#3 offset=5 end=500\n#include \"more.sfz\"\n"},
                    {"more.sfz", "<region> sample=/abs/d.wav lokey=Bb-1 hikey=g9 pitch_keycenter=sample transpose=-2\n"
-                                "<region> sample=rel.wav trigger=release\n"}},
+                                "<region> sample=rel.wav trigger=release\n<curve>\n"}},
                   r, report),
             kOk)
       << report.refusal.view();
@@ -77,7 +77,7 @@ TEST(Sfz, HeadersDefinesNotesAndPaths) {
   EXPECT_EQ(r[3].transpose, -2);
   ASSERT_EQ(report.notes.size(), 2u);
   EXPECT_EQ(report.notes[0].view(), "region at line 2 of more.sfz plays on key release: left out");
-  EXPECT_EQ(report.notes[1].view(), "4 opcodes this program does not use, left out: label_cc1, volume, ampeg_release");
+  EXPECT_EQ(report.notes[1].view(), "5 opcodes this program does not use, left out: label_cc1, volume, ampeg_release, <curve>");
 }
 
 TEST(Sfz, Refusals) {
