@@ -31,6 +31,7 @@ constexpr double kAgreement = 0.6;           // share of windows that must agree
 constexpr double kRepeatDepth = 0.05;        // difference against level that still counts as a repeat
 constexpr double kCoherentCents = 6.0;       // a loop this close to the attack is tuned with it
 constexpr double kSubmultipleSlack = 0.05;   // how much shallower a dip at a part of the period may be
+constexpr double kSubmultipleRepeat = 1.1;   // or its own difference against the pick's: as repetitive, in noise
 constexpr double kDipSlack = 0.06;           // a first dip this much shallower than twice the deepest is a partial's
 constexpr double kStrongPartial = 0.00316;   // -25 dB against the strongest: a partial that counts
 constexpr std::size_t kSpectrum = 8192;      // frames of a struck sound's spectrum
@@ -124,6 +125,27 @@ double PickPeriod(const std::vector<double>& d, std::vector<double>& cm, std::si
         best = at;
         break;
       }
+    }
+  }
+  // In noise the normalised difference favours longer lags: where half or a
+  // third of the pick repeats as well (its own difference within 10%), the
+  // pick is a multiple of the period. Under a weak fundamental the part
+  // differs by that fundamental, far more than 10% of a clean repeat.
+  // Each dip is taken at its vertex between whole lags: a high note's
+  // period is a few frames, and a whole lag may sit far up its flank.
+  auto dipFloor = [&](std::size_t t) {
+    const double curve = d[t - 1] - 2.0 * d[t] + d[t + 1];
+    return std::max(0.0, curve > 0.0 ? d[t] - (d[t - 1] - d[t + 1]) * (d[t - 1] - d[t + 1]) / (8.0 * curve) : d[t]);
+  };
+  for (std::size_t m = 2; m <= 3 && best > minLag && best + 1 <= maxLag; ++m) {
+    const std::size_t centre = best / m, reach = 1 + centre / 32;
+    std::size_t at = 0;
+    for (std::size_t t = std::max(minLag + 1, centre > reach ? centre - reach : 0); t <= centre + reach && t + 1 < maxLag; ++t) {
+      if (at == 0 || d[t] < d[at]) at = t;
+    }
+    if (at != 0 && d[at] <= d[at - 1] && d[at] <= d[at + 1] && dipFloor(at) <= kSubmultipleRepeat * dipFloor(best)) {
+      best = at;
+      m = 1;  // and that one's parts in turn
     }
   }
   depth = cm[best];
