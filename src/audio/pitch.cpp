@@ -127,25 +127,29 @@ double PickPeriod(const std::vector<double>& d, std::vector<double>& cm, std::si
       }
     }
   }
-  // In noise the normalised difference favours longer lags: where half or a
-  // third of the pick repeats as well (its own difference within 10%), the
-  // pick is a multiple of the period. Under a weak fundamental the part
-  // differs by that fundamental, far more than 10% of a clean repeat.
-  // Each dip is taken at its vertex between whole lags: a high note's
-  // period is a few frames, and a whole lag may sit far up its flank.
+  // In noise the normalised difference favours longer lags: where a whole
+  // part of the pick (a half, a third, ...) dips and repeats as well (its own
+  // difference within 10%), the pick is a multiple of the period; the
+  // shortest such part is the period. Under a weak fundamental a part differs
+  // by that fundamental, far more than 10% of a clean repeat. Each dip is
+  // taken at its vertex between whole lags: a high note's period is a few
+  // frames, and a whole lag may sit far up its flank.
   auto dipFloor = [&](std::size_t t) {
     const double curve = d[t - 1] - 2.0 * d[t] + d[t + 1];
     return std::max(0.0, curve > 0.0 ? d[t] - (d[t - 1] - d[t + 1]) * (d[t - 1] - d[t + 1]) / (8.0 * curve) : d[t]);
   };
-  for (std::size_t m = 2; m <= 3 && best > minLag && best + 1 <= maxLag; ++m) {
-    const std::size_t centre = best / m, reach = 1 + centre / 32;
-    std::size_t at = 0;
-    for (std::size_t t = std::max(minLag + 1, centre > reach ? centre - reach : 0); t <= centre + reach && t + 1 < maxLag; ++t) {
-      if (at == 0 || d[t] < d[at]) at = t;
-    }
-    if (at != 0 && d[at] <= d[at - 1] && d[at] <= d[at + 1] && dipFloor(at) <= kSubmultipleRepeat * dipFloor(best)) {
-      best = at;
-      m = 1;  // and that one's parts in turn
+  if (best > minLag && best + 1 <= maxLag) {
+    const double repeat = kSubmultipleRepeat * dipFloor(best);
+    for (std::size_t m = best / (minLag + 1); m >= 2; --m) {
+      const std::size_t centre = best / m, reach = 1 + centre / 32;
+      std::size_t at = 0;
+      for (std::size_t t = std::max(minLag + 1, centre > reach ? centre - reach : 0); t <= centre + reach && t + 1 < maxLag; ++t) {
+        if (at == 0 || d[t] < d[at]) at = t;
+      }
+      if (at != 0 && d[at] <= d[at - 1] && d[at] <= d[at + 1] && cm[at] <= kMaxUnpitchedDip && dipFloor(at) <= repeat) {
+        best = at;
+        break;
+      }
     }
   }
   depth = cm[best];
