@@ -387,7 +387,9 @@ Result FindLoops(const float* frames, std::size_t count, const LoopSearchOptions
       // two (a long loop's tuning hardly moves).
       for (std::ptrdiff_t d = -shift; d <= shift; ++d) {
         const std::ptrdiff_t e = e0 + d;
-        if (d != 0 && e < static_cast<std::ptrdiff_t>(count) && RisingAt(frames, static_cast<std::size_t>(e))) tryAt(l0 + d, e);
+        if (d != 0 && e >= 1 && e < static_cast<std::ptrdiff_t>(count) && RisingAt(frames, static_cast<std::size_t>(e))) {
+          tryAt(l0 + d, e);  // a crossing needs the frame before it: never before the first
+        }
       }
       const std::ptrdiff_t l1 = best.c.loop, e1 = best.c.end;
       for (std::ptrdiff_t d = -fine; d <= fine; ++d) {
