@@ -81,6 +81,13 @@ double ParabolaOffset(double a, double b, double c) {
   return std::clamp(off, -0.5, 0.5);
 }
 
+// The value at the vertex of the same parabola: how deep a dip sampled at
+// whole lags reaches between them; b itself where the points do not curve up.
+double ParabolaVertex(double a, double b, double c) {
+  const double curve = a - 2.0 * b + c;
+  return curve > 0.0 ? b - (a - c) * (a - c) / (8.0 * curve) : b;
+}
+
 // Turns d (lags 0..maxLag) into the cumulative-mean-normalised difference and
 // returns the period in frames (0 when none) and its depth.
 double PickPeriod(const std::vector<double>& d, std::vector<double>& cm, std::size_t minLag, std::size_t maxLag,
@@ -100,8 +107,7 @@ double PickPeriod(const std::vector<double>& d, std::vector<double>& cm, std::si
   for (std::size_t t = minLag; t < maxLag; ++t) {
     if (cm[t] < kDipThreshold) {
       while (t + 1 < maxLag && cm[t + 1] < cm[t]) ++t;
-      const double curve = t + 1 < maxLag ? cm[t - 1] - 2.0 * cm[t] + cm[t + 1] : 0.0;
-      const double vertex = curve > 0.0 ? cm[t] - (cm[t - 1] - cm[t + 1]) * (cm[t - 1] - cm[t + 1]) / (8.0 * curve) : cm[t];
+      const double vertex = t + 1 < maxLag ? ParabolaVertex(cm[t - 1], cm[t], cm[t + 1]) : cm[t];
       if (vertex > 2.0 * deepest + kDipSlack) continue;
       best = t;
       break;
@@ -134,10 +140,7 @@ double PickPeriod(const std::vector<double>& d, std::vector<double>& cm, std::si
   // by that fundamental, far more than 10% of a clean repeat. Each dip is
   // taken at its vertex between whole lags: a high note's period is a few
   // frames, and a whole lag may sit far up its flank.
-  auto dipFloor = [&](std::size_t t) {
-    const double curve = d[t - 1] - 2.0 * d[t] + d[t + 1];
-    return std::max(0.0, curve > 0.0 ? d[t] - (d[t - 1] - d[t + 1]) * (d[t - 1] - d[t + 1]) / (8.0 * curve) : d[t]);
-  };
+  auto dipFloor = [&](std::size_t t) { return std::max(0.0, ParabolaVertex(d[t - 1], d[t], d[t + 1])); };
   if (best > minLag && best + 1 <= maxLag) {
     const double repeat = kSubmultipleRepeat * dipFloor(best);
     for (std::size_t m = best / (minLag + 1); m >= 2; --m) {
@@ -485,8 +488,7 @@ Result DetectPitch(const float* frames, std::size_t count, double rate, PitchEst
     const double level = Energy(x, length) + Energy(x + lag, length);
     // The dip between whole lags (a high note's period is a few frames, so
     // the nearest whole lag may sit far up its flank).
-    const double curve = below - 2.0 * here + above;
-    const double deepest = curve > 0.0 ? here - (below - above) * (below - above) / (8.0 * curve) : here;
+    const double deepest = ParabolaVertex(below, here, above);
     if (!(deepest <= kRepeatDepth * level) || std::fabs(static_cast<double>(lag) - static_cast<double>(k) * period) > 0.25 * period) {
       break;
     }
