@@ -301,10 +301,13 @@ int main(int argc, char** argv) {
   int compactFound = 0, compactNoLonger = 0, compactSmooth = 0, ownSmooth = 0, writtenSmooth = 0, crossfaded = 0;
   int designerFaded = 0, designerUnmeasured = 0, plainTheirs = 0, plainSmooth = 0;
   int detunedTheirs = 0, attackTheirs = 0, allowedTheirs = 0, allowedSmooth = 0;
-  static constexpr const char* kClassName[] = {"off whole periods", "in the attack", "crossfaded", "from the first frames", "plain"};
-  static constexpr const char* kClassTag[] = {" [theirs off periods]", " [theirs in the attack]", " [theirs crossfaded]",
-                                              " [theirs from the start]", ""};
-  int classCount[5] = {}, classWorse[5] = {}, classOwnBetter[5] = {};
+  // Each designer loop falls in one kind, the first that fits.
+  enum Kind { kOffPeriods, kInAttack, kFaded, kFromStart, kPlain, kKinds };
+  static constexpr const char* kKindName[kKinds] = {"off whole periods", "in the attack", "crossfaded",
+                                                    "from the first frames", "plain"};
+  static constexpr const char* kKindTag[kKinds] = {" [theirs off periods]", " [theirs in the attack]", " [theirs crossfaded]",
+                                                   " [theirs from the start]", ""};
+  int kindCount[kKinds] = {}, kindWorse[kKinds] = {}, kindOwnBetter[kKinds] = {};
   std::vector<double> ourPeriods, ourMs, theirPeriods, theirMs, ourDb, theirDb;
   for (const Note& n : notes) {
     if (!n.looped) continue;
@@ -362,16 +365,14 @@ int main(int argc, char** argv) {
       ++plainTheirs;
       plainSmooth += mine <= theirs ? 1 : 0;
     }
+    Kind kind = theirsFaded ? kFaded : unmeasured ? kFromStart : kPlain;
     // The designer's loops our search may pick too: in tune (within 2 cents
     // of whole periods of our pitch) and starting after the attack.
-    // Each designer loop in one class, the first that fits: off whole
-    // periods, in the attack, crossfaded, from the first frames, plain.
-    int theirClass = theirsFaded ? 2 : unmeasured ? 3 : 4;
     if (options.period > 0.0) {
       const double k = (s.markers.end - s.markers.loop) / options.period;
       const bool tuned = std::fabs(1200.0 * std::log2(std::max(1.0, std::round(k)) / k)) <= 2.0;
       const bool steady = s.markers.loop >= static_cast<std::int64_t>(SteadyStart(s.frames.data(), s.frames.size()));
-      if (!tuned || !steady) theirClass = !tuned ? 0 : 1;
+      if (!tuned || !steady) kind = !tuned ? kOffPeriods : kInAttack;
       detunedTheirs += tuned ? 0 : 1;
       attackTheirs += steady ? 0 : 1;
       if (tuned && steady) {
@@ -379,10 +380,10 @@ int main(int argc, char** argv) {
         allowedSmooth += mine <= theirs ? 1 : 0;
       }
     }
-    ++classCount[theirClass];
+    ++kindCount[kind];
     if (mine > theirs) {
-      ++classWorse[theirClass];
-      classOwnBetter[theirClass] += c.errorDb <= ownTheirs ? 1 : 0;
+      ++kindWorse[kind];
+      kindOwnBetter[kind] += c.errorDb <= ownTheirs ? 1 : 0;
     }
     writtenSmooth += asWritten <= theirs ? 1 : 0;
     crossfaded += faded ? 1 : 0;
@@ -390,7 +391,7 @@ int main(int argc, char** argv) {
       std::printf("  loop %-20s designer %6.1f ms %6.1f dB (own %6.1f)  ours %6.1f ms %6.1f dB (own %6.1f, %+4.1f cents)%s%s%s\n",
                   n.name.c_str(), (s.markers.end - s.markers.loop) * 1000.0 / kCardRate, theirs, ownTheirs, c.lengthMs,
                   mine, c.errorDb, c.tuningCents, faded ? " crossfaded" : "", mine <= theirs ? "" : " (less smooth)",
-                  kClassTag[theirClass]);
+                  kKindTag[kind]);
     }
     ourDb.push_back(mine);
     asSmooth += mine <= theirs ? 1 : 0;
@@ -414,10 +415,10 @@ int main(int argc, char** argv) {
     std::printf("  the designer's loops: %d more than 2 cents off whole periods of our pitch, %d starting in the "
                 "attack; against the other %d (loops the search may pick too), ours as smooth: %d (%.1f %%)\n",
                 detunedTheirs, attackTheirs, allowedTheirs, allowedSmooth, 100.0 * allowedSmooth / std::max(1, allowedTheirs));
-    std::printf("  where ours is less smooth, by the designer's loop (each in the first class that fits; ours "
+    std::printf("  where ours is less smooth, by the designer's loop (each of the first kind that fits; ours "
                 "as smooth on the search's own measure):\n");
-    for (int k = 0; k < 5; ++k) {
-      std::printf("    %-22s %2d of %3d (%d)\n", kClassName[k], classWorse[k], classCount[k], classOwnBetter[k]);
+    for (int k = 0; k < kKinds; ++k) {
+      std::printf("    %-22s %2d of %3d (%d)\n", kKindName[k], kindWorse[k], kindCount[k], kindOwnBetter[k]);
     }
     std::printf("  no loop found: %d (%.1f %%)\n", none, 100.0 * none / looped);
     std::printf("  first (natural) loop within 2 cents of whole periods: %d of %d (%.1f %%)\n", inTune, looped - none,
